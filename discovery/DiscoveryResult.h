@@ -1,0 +1,16 @@
+// What one search for the display's serial port delivers to its starter.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Parameters.h"
+
+struct DiscoveryResult {
+    // 1 once the serial-port stage ran to its end, with or without a port.
+    uint8_t completed = 0;
+    // DeviceID of the chosen serial port, exactly as WMI gave it; empty for none.
+    std::wstring deviceId;
+    // deviceId in the ANSI code page, zero-terminated; written only with a port.
+    char portName[qorn::kDiscoveredPortSize] = {};
+};

@@ -1,0 +1,15 @@
+// Cell writes: the host's side (refused while the link is down) and the
+// worker's side (failure counting).
+#pragma once
+
+#include <cstdint>
+
+class CBrailleSampleDriver;
+
+// Host side, while the link is down: counts the refused call and, every
+// m_skipLimit + 1 calls, posts a re-link request to the worker.
+void RefuseOutputCall(CBrailleSampleDriver* driver);
+
+// Worker side: writes the cells if the link is up and counts failures.
+void WriteCellsToDevice(CBrailleSampleDriver* driver, const uint8_t* cells, int32_t count);
+void WriteBlankCellsToDevice(CBrailleSampleDriver* driver);

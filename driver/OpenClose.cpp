@@ -1,0 +1,124 @@
+// Opening, closing and suspending the display.
+#include <cstring>
+#include <string>
+
+#include "CommandChannel.h"
+#include "DeviceLibrary.h"
+#include "DiscoveryThread.h"
+#include "NotifyWindow.h"
+#include "PortText.h"
+#include "SampleDriver.h"
+#include "WorkerThread.h"
+
+namespace {
+
+void ReleaseEventAndWindow(CBrailleSampleDriver* driver) {
+    if (driver->m_hAckEvent != nullptr)
+        CloseHandle(driver->m_hAckEvent);
+    driver->m_hAckEvent = nullptr;
+    DestroyNotifyWindow(driver->m_hNotifyWindow);
+    driver->m_hNotifyWindow = nullptr;
+}
+
+void StopWorker(CBrailleSampleDriver* driver) {
+    PostCommand(driver, kCmdClose, nullptr, 0, true);
+    Sleep(qorn::kStopPauseMs);
+    PostCommand(driver, kCmdQuit, nullptr, 0, true);
+    ReleaseWorker(driver, qorn::kWorkerExitTimeoutMs);
+}
+
+// Whatever an earlier session left (a running worker, its event, a window made
+// by a resume after Close) is released before a new one starts.
+void EndEarlierSession(CBrailleSampleDriver* driver) {
+    if (driver->m_hWorkerThread != nullptr)
+        StopWorker(driver);
+    ReleaseEventAndWindow(driver);
+}
+
+// Runs the discovery for at most its bound; a port it found replaces the text.
+void DiscoverPort(CBrailleSampleDriver* driver, std::string& workingPort) {
+    driver->m_discoveryCompleted = 0;
+    DiscoveryThread thread;
+    if (!StartDiscovery(thread))
+        return;
+    driver->m_hDiscoveryThread = thread.handle;
+    driver->m_discoveryThreadId = thread.id;
+    DiscoveryResult result;
+    const bool ended = FinishDiscovery(thread, qorn::kDriverDiscoveryTimeoutMs, result);
+    driver->m_hDiscoveryThread = nullptr;
+    if (!ended || !result.completed)
+        return;
+    if (result.portName[0] != '\0')
+        memcpy(driver->m_discoveredPort, result.portName, sizeof driver->m_discoveredPort);
+    driver->m_discoveryCompleted = 1;
+    workingPort.assign(driver->m_discoveredPort,
+                       strnlen(driver->m_discoveredPort, sizeof driver->m_discoveredPort));
+}
+
+bool StartSession(CBrailleSampleDriver* driver, const std::string& workingPort) {
+    driver->m_hAckEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (driver->m_hAckEvent == nullptr) {
+        ReleaseEventAndWindow(driver);
+        return false;
+    }
+    ResetEvent(driver->m_hAckEvent);
+    if (!StartWorker(driver)) {
+        ReleaseEventAndWindow(driver);
+        return false;
+    }
+    if (!AwaitWorkerReady(driver, qorn::kWorkerReadyTimeoutMs)) {
+        ReleaseEventAndWindow(driver);
+        return false;
+    }
+    PostCommand(driver, kCmdOpen, workingPort.data(), static_cast<int32_t>(workingPort.size()),
+                true);
+    if (driver->m_cellCount <= 0) {
+        StopWorker(driver);
+        ReleaseEventAndWindow(driver);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int32_t CBrailleSampleDriver::Open(const char* port, IBrailleHostCallback* callback,
+                                   const char* text1, const char* text2) {
+    try {
+        EndEarlierSession(this);
+        std::string workingPort = UpperCasePortText(port);
+        if (AsksForDiscovery(workingPort))
+            DiscoverPort(this, workingPort);
+        if (!StartSession(this, workingPort))
+            return 0;
+    } catch (...) {
+        return 0; // no memory for the port text
+    }
+    m_pHostCallback = callback;
+    CopyHostText(m_hostText1, text1);
+    CopyHostText(m_hostText2, text2);
+    RegisterNotifyWindowClass(g_moduleHandle); // fails harmlessly after the first Open
+    m_hNotifyWindow = CreateNotifyWindow(g_moduleHandle);
+    m_opened = 1;
+    m_suspended = 0;
+    QornTI_RegisterKeyWindow(WM_BRAILLE_KEY, m_hNotifyWindow, 1);
+    return 1;
+}
+
+void CBrailleSampleDriver::Close() {
+    if (!m_opened)
+        return;
+    StopWorker(this);
+    ReleaseEventAndWindow(this);
+}
+
+int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
+    m_suspended = static_cast<uint32_t>(suspend);
+    if (suspend != 0) {
+        DestroyNotifyWindow(m_hNotifyWindow);
+        m_hNotifyWindow = nullptr;
+    } else if (m_hNotifyWindow == nullptr) {
+        m_hNotifyWindow = CreateNotifyWindow(g_moduleHandle);
+    }
+    return PostCommand(this, kCmdSuspend, nullptr, suspend, true);
+}

@@ -1,0 +1,110 @@
+// The one driver object the screen reader talks to, and the free functions of
+// its device channel. All driver state lives in the fields below.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include <windows.h>
+
+#include "../common/Parameters.h"
+#include "BrailleDriver.h"
+#include "BrailleHostCallback.h"
+#include "KeyEvent.h"
+
+struct WorkerLaunch;
+
+// Fields shared between threads are atomics of the listed width: each is written
+// by one thread and read whole by others, with no lock anywhere.
+class CBrailleSampleDriver : public IBrailleDriver {
+public:
+    CBrailleSampleDriver();
+    ~CBrailleSampleDriver();
+    CBrailleSampleDriver(const CBrailleSampleDriver&) = delete;
+    CBrailleSampleDriver& operator=(const CBrailleSampleDriver&) = delete;
+
+    // ---- The interface table, in slot order ----
+    int32_t Open(const char* port, IBrailleHostCallback* callback, const char* text1,
+                 const char* text2) override;
+    void Close() override;
+    IBrailleHostCallback* SetHostCallback(IBrailleHostCallback* callback) override;
+    int32_t GetHostText1(char* buffer, int32_t size) override;
+    int32_t GetHostText2(char* buffer, int32_t size) override;
+    int32_t GetDisplayName(char* buffer, int32_t size) override;
+    int32_t GetDriverAttributes() override;
+    int32_t GetDriverVersion() override;
+    int32_t GetDeviceVersion() override;
+    int32_t Unused9() override { return 0; }
+    int32_t Unused10() override { return 0; }
+    int32_t WriteCells(const unsigned char* cells, int32_t count) override;
+    int32_t WriteStatusCells(const unsigned char* cells, int32_t length) override;
+    int32_t ClearDisplay() override;
+    int32_t Unused14() override { return 0; }
+    int32_t Unused15() override { return 0; }
+    int32_t SetSuspended(int32_t suspend) override;
+    void Unused17() override {}
+    int32_t GetCellCount() override;
+    int32_t Unused19() override { return 0; }
+    int32_t GetStatusCellCount() override;
+    int32_t GetTotalCellCount() override;
+    int32_t Unused22() override { return 0; }
+    int32_t Unused23() override { return 0; }
+    int32_t Unused24() override { return 0; }
+    int32_t Unused25() override { return 0; }
+    int32_t Unused26() override { return 0; }
+    int32_t Unused27() override { return 0; }
+    int32_t Unused28() override { return 0; }
+    int32_t Unused29() override { return 0; }
+    void Unused30() override {}
+    int32_t Unused31() override { return 0; }
+    void Unused32() override {}
+    int32_t Unused33() override { return 0; }
+    int32_t GetManufacturer(char* buffer, int32_t size, GUID* guid) override;
+    void Unused35() override {}
+    void Unused36() override {}
+
+    // ---- Key input, on the thread that owns the notification window ----
+    void OnBrailleKey(const KeyEvent* event);
+    void TypeDots(uint8_t dotKeys);
+    int32_t TypeCharacter(uint8_t character);
+
+    // ---- Fields, in declaration order ----
+    std::atomic<uint32_t> m_opened;
+    std::atomic<uint32_t> m_suspended;
+    char m_hostText1[qorn::kHostTextSize];
+    char m_hostText2[qorn::kHostTextSize];
+    IBrailleHostCallback* m_pHostCallback;
+    std::atomic<int32_t> m_cellCount;
+    std::atomic<int32_t> m_statusCellCount;
+    std::atomic<uint8_t> m_alive;
+    std::atomic<uint8_t> m_linkUp;
+    std::atomic<uint8_t> m_linkStale;
+    int32_t m_writeFailures;
+    std::atomic<int32_t> m_skippedWrites;
+    wchar_t m_portNameW[qorn::kPortNameChars + 1];
+    uint32_t m_discoveryThreadId;
+    HANDLE m_hDiscoveryThread;
+    char m_discoveredPort[qorn::kDiscoveredPortSize];
+    uint8_t m_discoveryCompleted;
+    std::atomic<int32_t> m_skipLimit;
+    std::atomic<int32_t> m_relinkRequests;
+    HANDLE m_hWorkerThread;
+    HANDLE m_hAckEvent;
+    std::atomic<uint32_t> m_workerThreadId;
+    HWND m_hNotifyWindow;
+    const char* m_windowClassName;
+
+    // ---- Bookkeeping of the command channel ----
+    // Waited commands carry a ticket; the worker stores each ticket it has handled
+    // in slot ticket % kAckRingSize, so a waiter is released by its own command only.
+    std::atomic<uint32_t> m_lastTicket;
+    std::atomic<uint32_t> m_ackedTickets[qorn::kAckRingSize];
+    // The running worker's launch record (WorkerThread.cpp), or null.
+    WorkerLaunch* m_pWorkerLaunch;
+};
+
+extern CBrailleSampleDriver g_driver;
+extern HINSTANCE g_moduleHandle;
+
+// The host's texts are copied into the driver's fields with this bound.
+int32_t CopyHostText(char* destination, const char* source);

@@ -1,0 +1,202 @@
+// The worker's message loop and the handlers of the nine commands.
+#include "WorkerThread.h"
+
+#include <process.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "BrailleOutput.h"
+#include "CommandChannel.h"
+#include "DeviceLibrary.h"
+#include "LinkSupervision.h"
+#include "ModulePin.h"
+#include "SampleDriver.h"
+
+// Shared by the starter and the worker, freed by whichever lets go last. The
+// worker signals through its own duplicate of the acknowledgement event, so it
+// never touches a handle the driver has already closed.
+struct WorkerLaunch {
+    enum : long { kStarting, kReady, kDisowned };
+    CBrailleSampleDriver* driver = nullptr;
+    HANDLE ackEvent = nullptr;
+    HMODULE pinnedModule = nullptr;
+    std::atomic<long> state{kStarting};
+    std::atomic<long> references{2};
+};
+
+namespace {
+
+void ReleaseLaunch(WorkerLaunch* launch) {
+    if (--launch->references != 0)
+        return;
+    if (launch->ackEvent != nullptr)
+        CloseHandle(launch->ackEvent);
+    delete launch;
+}
+
+HANDLE DuplicateForWorker(HANDLE event) {
+    HANDLE copy = nullptr;
+    const HANDLE self = GetCurrentProcess();
+    if (!DuplicateHandle(self, event, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    return copy;
+}
+
+void HandleSuspend(CBrailleSampleDriver* driver, int32_t flag) {
+    if (!driver->m_alive)
+        return;
+    if (driver->m_linkUp) {
+        if (flag != 0)
+            CloseLink(driver);
+        else if (driver->m_linkStale)
+            Relink(driver);
+    } else if (flag == 0) {
+        Relink(driver);
+    }
+}
+
+void HandleCommand(CBrailleSampleDriver* driver, UINT message, const char* buffer,
+                   int32_t length) {
+    switch (message) {
+    case WM_WORKER_OPEN:
+        driver->m_cellCount = qorn::kDefaultCellCount;
+        driver->m_statusCellCount = 0;
+        if (driver->m_alive)
+            OpenLink(driver, buffer, buffer != nullptr ? length : 0);
+        break;
+    case WM_WORKER_CLOSE:
+        if (driver->m_alive)
+            CloseLink(driver);
+        break;
+    case WM_WORKER_SUSPEND:
+        HandleSuspend(driver, length);
+        break;
+    case WM_WORKER_WRITE:
+        if (buffer != nullptr)
+            WriteCellsToDevice(driver, reinterpret_cast<const uint8_t*>(buffer), length);
+        break;
+    case WM_WORKER_CLEAR:
+        WriteBlankCellsToDevice(driver);
+        break;
+    case WM_WORKER_SERVICE:
+        QornTI_Service();
+        break;
+    default: // quit, no-op and status writes: the common tail is all
+        break;
+    }
+}
+
+// Runs one command and the common tail; returns true for the quit command.
+bool RunCommand(WorkerLaunch* launch, const MSG& msg) {
+    char* buffer = reinterpret_cast<char*>(msg.wParam);
+    try {
+        HandleCommand(launch->driver, msg.message, buffer, CommandLength(msg.lParam));
+    } catch (...) {
+        // A failing device library must not take the worker down.
+    }
+    free(buffer);
+    AcknowledgeTicket(launch->driver, CommandTicket(msg.lParam));
+    SetEvent(launch->ackEvent);
+    return msg.message == WM_WORKER_QUIT;
+}
+
+void ServiceTick(WorkerLaunch* launch) {
+    try {
+        QornTI_Service();
+    } catch (...) {
+    }
+    SetEvent(launch->ackEvent);
+}
+
+void RunMessageLoop(WorkerLaunch* launch) {
+    MSG msg;
+    for (;;) {
+        // 0 (a WM_QUIT posted by anyone) or -1: only WM_WORKER_QUIT ends the worker.
+        if (GetMessageA(&msg, nullptr, 0, 0) <= 0)
+            continue;
+        if (msg.hwnd == nullptr && IsWorkerCommand(msg.message)) {
+            if (RunCommand(launch, msg))
+                return;
+        } else if (msg.message == WM_TIMER) {
+            ServiceTick(launch);
+        } else {
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+} // namespace
+
+unsigned __stdcall WorkerMain(void* argument) {
+    auto* launch = static_cast<WorkerLaunch*>(argument);
+    const HMODULE pinned = launch->pinnedModule;
+    MSG msg;
+    PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE); // creates the queue
+    long expected = WorkerLaunch::kStarting;
+    if (launch->state.compare_exchange_strong(expected, WorkerLaunch::kReady)) {
+        SetEvent(launch->ackEvent);
+        const UINT_PTR timer = SetTimer(nullptr, 0, qorn::kServiceTimerMs, nullptr);
+        RunMessageLoop(launch);
+        if (timer != 0)
+            KillTimer(nullptr, timer);
+    }
+    ReleaseLaunch(launch);
+    return ExitThreadReleasingModule(pinned, 0);
+}
+
+int StartWorker(CBrailleSampleDriver* driver) {
+    auto* launch = new (std::nothrow) WorkerLaunch;
+    if (launch == nullptr)
+        return 0;
+    launch->driver = driver;
+    launch->ackEvent = DuplicateForWorker(driver->m_hAckEvent);
+    if (launch->ackEvent == nullptr) {
+        delete launch;
+        return 0;
+    }
+    launch->pinnedModule = PinOwnModule();
+    unsigned id = 0;
+    const uintptr_t thread = _beginthreadex(nullptr, 0, WorkerMain, launch, 0, &id);
+    if (thread == 0) {
+        if (launch->pinnedModule != nullptr)
+            FreeLibrary(launch->pinnedModule);
+        launch->references = 1;
+        ReleaseLaunch(launch);
+        return 0;
+    }
+    driver->m_hWorkerThread = reinterpret_cast<HANDLE>(thread);
+    SetThreadPriority(driver->m_hWorkerThread, THREAD_PRIORITY_ABOVE_NORMAL);
+    driver->m_workerThreadId = id;
+    driver->m_pWorkerLaunch = launch;
+    return 1;
+}
+
+bool AwaitWorkerReady(CBrailleSampleDriver* driver, DWORD timeoutMs) {
+    WaitForSingleObject(driver->m_hAckEvent, timeoutMs);
+    WorkerLaunch* launch = driver->m_pWorkerLaunch;
+    if (launch == nullptr)
+        return false;
+    long expected = WorkerLaunch::kStarting;
+    if (!launch->state.compare_exchange_strong(expected, WorkerLaunch::kDisowned))
+        return true; // the worker reached its loop, perhaps just now
+    CloseHandle(driver->m_hWorkerThread);
+    driver->m_hWorkerThread = nullptr;
+    driver->m_workerThreadId = 0;
+    driver->m_pWorkerLaunch = nullptr;
+    ReleaseLaunch(launch);
+    return false;
+}
+
+void ReleaseWorker(CBrailleSampleDriver* driver, DWORD timeoutMs) {
+    if (driver->m_hWorkerThread != nullptr) {
+        WaitForSingleObject(driver->m_hWorkerThread, timeoutMs);
+        CloseHandle(driver->m_hWorkerThread);
+        driver->m_hWorkerThread = nullptr;
+    }
+    if (driver->m_pWorkerLaunch != nullptr) {
+        ReleaseLaunch(driver->m_pWorkerLaunch);
+        driver->m_pWorkerLaunch = nullptr;
+    }
+}

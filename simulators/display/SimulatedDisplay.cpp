@@ -1,0 +1,342 @@
+// The simulated display's device-library ordinals, scripts and call log.
+#include "SimulatedDisplay.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <deque>
+#include <stdexcept>
+
+#include "DeviceLibrary.h"
+#include "SimulatedDisplayState.h"
+
+namespace {
+
+constexpr int kLogCapacity = 4096;
+constexpr int kOrdinalSlots = 17;
+
+struct OrdinalScript {
+    std::deque<int32_t> queued;
+    bool hasFixed = false;
+    int32_t fixed = 0;
+    DWORD delayMs = 0;
+    int throwCount = 0;
+    int calls = 0;
+};
+
+struct DisplayState {
+    CRITICAL_SECTION lock;
+    OrdinalScript scripts[kOrdinalSlots];
+    SimCall log[kLogCapacity];
+    int logged = 0;
+    bool logService = true;
+    bool present = true;
+    bool linkOpen = false;
+    uint8_t size[2] = {12, 12};
+    uint8_t deviceData[3] = {1, 4, 2};
+    uint8_t shown[kSimMaxCells] = {};
+    int shownCount = 0;
+    HWND keyWindow = nullptr;
+    UINT keyMessage = 0;
+
+    DisplayState() { InitializeCriticalSection(&lock); }
+};
+
+DisplayState g_state;
+
+class Locked {
+public:
+    Locked() { EnterCriticalSection(&g_state.lock); }
+    ~Locked() { LeaveCriticalSection(&g_state.lock); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+};
+
+int64_t Now() {
+    LARGE_INTEGER ticks;
+    QueryPerformanceCounter(&ticks);
+    return ticks.QuadPart;
+}
+
+// What a present display answers when nothing is scripted.
+int32_t NaturalResult(int ordinal) {
+    switch (ordinal) {
+    case 15:
+        return g_state.present ? 1 : 0;
+    case 3:
+        return g_state.present && g_state.linkOpen ? 1 : 0;
+    case 10:
+        return g_state.present && g_state.linkOpen ? 0 : -1;
+    case 9:
+        return g_state.present && g_state.linkOpen ? 1 : 0;
+    default:
+        return 0;
+    }
+}
+
+// Chooses the result of one call: queued first, then fixed, then natural.
+// Returns false when the call is to throw instead.
+bool NextResult(int ordinal, int32_t* result) {
+    OrdinalScript& script = g_state.scripts[ordinal];
+    ++script.calls;
+    if (script.throwCount > 0) {
+        --script.throwCount;
+        return false;
+    }
+    if (!script.queued.empty()) {
+        *result = script.queued.front();
+        script.queued.pop_front();
+    } else if (script.hasFixed) {
+        *result = script.fixed;
+    } else {
+        *result = NaturalResult(ordinal);
+    }
+    return true;
+}
+
+SimCall& AppendLog(int ordinal) {
+    SimCall& call = g_state.log[g_state.logged % kLogCapacity];
+    memset(&call, 0, sizeof call);
+    call.ordinal = ordinal;
+    call.threadId = GetCurrentThreadId();
+    call.startTicks = Now();
+    ++g_state.logged;
+    return call;
+}
+
+// Every ordinal goes through here: log, delay, result or exception.
+template <typename Fill, typename Apply>
+int32_t Call(int ordinal, Fill fill, Apply apply) {
+    DWORD delay;
+    int32_t result = 0;
+    bool returns;
+    {
+        Locked locked;
+        SimCall* entry = nullptr;
+        if (ordinal != 16 || g_state.logService) {
+            entry = &AppendLog(ordinal);
+            fill(*entry);
+        }
+        returns = NextResult(ordinal, &result);
+        if (entry != nullptr)
+            entry->result = result;
+        delay = g_state.scripts[ordinal].delayMs;
+    }
+    if (delay != 0)
+        Sleep(delay);
+    if (!returns)
+        throw std::runtime_error("simulated device library failure");
+    Locked locked;
+    apply(result);
+    return result;
+}
+
+void NoFill(SimCall&) {}
+void NoApply(int32_t) {}
+
+} // namespace
+
+bool SimKeyTarget(HWND* window, UINT* message) {
+    Locked locked;
+    *window = g_state.keyWindow;
+    *message = g_state.keyMessage;
+    return g_state.keyWindow != nullptr;
+}
+
+// ---- The device library's ordinals ----
+
+extern "C" int32_t QornTI_OpenLink(const wchar_t* portName, int32_t reserved) {
+    return Call(
+        15,
+        [&](SimCall& c) {
+            c.args[0] = reserved;
+            if (portName != nullptr)
+                wcsncpy(c.portName, portName, kSimPortChars - 1);
+        },
+        [](int32_t result) {
+            if (result > 0)
+                g_state.linkOpen = true;
+        });
+}
+
+extern "C" int32_t QornTI_RegisterKeyWindow(UINT message, HWND window, uint8_t flag) {
+    return Call(
+        14,
+        [&](SimCall& c) {
+            c.args[0] = static_cast<int32_t>(message);
+            c.args[1] = flag;
+            c.window = window;
+        },
+        [&](int32_t) {
+            g_state.keyWindow = window;
+            g_state.keyMessage = message;
+        });
+}
+
+extern "C" int32_t QornTI_ReadSize(uint8_t* first, uint8_t* second) {
+    return Call(10, NoFill, [&](int32_t result) {
+        if (result >= 0) {
+            *first = g_state.size[0];
+            *second = g_state.size[1];
+        }
+    });
+}
+
+extern "C" int32_t QornTI_WriteCells(int32_t reserved, uint8_t count, const uint8_t* cells) {
+    return Call(
+        3,
+        [&](SimCall& c) {
+            c.args[0] = reserved;
+            c.args[1] = count;
+            if (cells != nullptr)
+                memcpy(c.cells, cells, count);
+        },
+        [&](int32_t result) {
+            if (result >= 1 && cells != nullptr) {
+                memcpy(g_state.shown, cells, count);
+                g_state.shownCount = count;
+            }
+        });
+}
+
+extern "C" int32_t QornTI_ReadDeviceData(uint8_t* first, uint8_t* second, uint8_t* third) {
+    return Call(9, NoFill, [&](int32_t result) {
+        if (result > 0) {
+            *first = g_state.deviceData[0];
+            *second = g_state.deviceData[1];
+            *third = g_state.deviceData[2];
+        }
+    });
+}
+
+extern "C" int32_t QornTI_Service(void) { return Call(16, NoFill, NoApply); }
+
+extern "C" int32_t QornTI_CloseLink(void) {
+    return Call(2, NoFill, [](int32_t) { g_state.linkOpen = false; });
+}
+
+// ---- Control interface ----
+
+SIM_API void SimReset() {
+    Locked locked;
+    for (OrdinalScript& script : g_state.scripts)
+        script = OrdinalScript{};
+    g_state.logged = 0;
+    g_state.logService = true;
+    g_state.present = true;
+    g_state.linkOpen = false;
+    g_state.size[0] = g_state.size[1] = 12;
+    g_state.deviceData[0] = 1;
+    g_state.deviceData[1] = 4;
+    g_state.deviceData[2] = 2;
+    g_state.shownCount = 0;
+    memset(g_state.shown, 0, sizeof g_state.shown);
+    g_state.keyWindow = nullptr;
+    g_state.keyMessage = 0;
+}
+
+SIM_API void SimSetPresent(int present) {
+    Locked locked;
+    g_state.present = present != 0;
+    if (!g_state.present)
+        g_state.linkOpen = false;
+}
+
+namespace {
+bool ValidOrdinal(int ordinal) { return ordinal >= 0 && ordinal < kOrdinalSlots; }
+} // namespace
+
+SIM_API void SimSetResult(int ordinal, int32_t result) {
+    if (!ValidOrdinal(ordinal))
+        return;
+    Locked locked;
+    g_state.scripts[ordinal].hasFixed = true;
+    g_state.scripts[ordinal].fixed = result;
+}
+
+SIM_API void SimClearResult(int ordinal) {
+    if (!ValidOrdinal(ordinal))
+        return;
+    Locked locked;
+    g_state.scripts[ordinal].hasFixed = false;
+    g_state.scripts[ordinal].queued.clear();
+}
+
+SIM_API void SimQueueResults(int ordinal, const int32_t* results, int count) {
+    if (!ValidOrdinal(ordinal) || results == nullptr)
+        return;
+    Locked locked;
+    for (int i = 0; i < count; ++i)
+        g_state.scripts[ordinal].queued.push_back(results[i]);
+}
+
+SIM_API void SimSetDelay(int ordinal, DWORD milliseconds) {
+    if (!ValidOrdinal(ordinal))
+        return;
+    Locked locked;
+    g_state.scripts[ordinal].delayMs = milliseconds;
+}
+
+SIM_API void SimThrowOnNext(int ordinal, int count) {
+    if (!ValidOrdinal(ordinal))
+        return;
+    Locked locked;
+    g_state.scripts[ordinal].throwCount = count;
+}
+
+SIM_API void SimSetSize(uint8_t first, uint8_t second) {
+    Locked locked;
+    g_state.size[0] = first;
+    g_state.size[1] = second;
+}
+
+SIM_API void SimSetDeviceData(uint8_t first, uint8_t second, uint8_t third) {
+    Locked locked;
+    g_state.deviceData[0] = first;
+    g_state.deviceData[1] = second;
+    g_state.deviceData[2] = third;
+}
+
+SIM_API void SimSetLogService(int logIt) {
+    Locked locked;
+    g_state.logService = logIt != 0;
+}
+
+SIM_API int SimCallCount() {
+    Locked locked;
+    return g_state.logged;
+}
+
+SIM_API int SimCountCalls(int ordinal) {
+    if (!ValidOrdinal(ordinal))
+        return 0;
+    Locked locked;
+    return g_state.scripts[ordinal].calls;
+}
+
+SIM_API int SimGetCall(int index, SimCall* call) {
+    Locked locked;
+    if (call == nullptr || index < 0 || index >= g_state.logged ||
+        index < g_state.logged - kLogCapacity)
+        return 0;
+    *call = g_state.log[index % kLogCapacity];
+    return 1;
+}
+
+SIM_API int SimGetCells(uint8_t* cells, int size) {
+    Locked locked;
+    if (cells == nullptr || size <= 0)
+        return g_state.shownCount;
+    memcpy(cells, g_state.shown, static_cast<size_t>(std::min(size, g_state.shownCount)));
+    return g_state.shownCount;
+}
+
+SIM_API int SimIsLinkOpen() {
+    Locked locked;
+    return g_state.linkOpen ? 1 : 0;
+}
+
+SIM_API HWND SimGetKeyWindow() {
+    Locked locked;
+    return g_state.keyWindow;
+}

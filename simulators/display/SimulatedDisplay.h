@@ -1,0 +1,64 @@
+// Control interface of the simulated display: a stand-in QornTI.dll with the
+// device library's seven ordinals, scripted results, a log of every call, the
+// cells it shows, and key presses delivered to the registered window.
+#pragma once
+
+#include <cstdint>
+
+#include <windows.h>
+
+#ifdef QORN_SIM_DISPLAY_BUILD
+#define SIM_API extern "C" __declspec(dllexport)
+#else
+#define SIM_API extern "C" __declspec(dllimport)
+#endif
+
+constexpr int kSimMaxCells = 256;
+constexpr int kSimPortChars = 64;
+
+struct SimCall {
+    int ordinal;                  // 2, 3, 9, 10, 14, 15 or 16
+    DWORD threadId;               // the calling thread
+    int32_t result;               // what the call returned (0 when it threw)
+    int64_t startTicks;           // QueryPerformanceCounter when the call came in
+    int32_t args[2];              // 15: reserved; 14: message, flag; 3: reserved, count
+    HWND window;                  // 14
+    wchar_t portName[kSimPortChars]; // 15, cut to fit
+    uint8_t cells[kSimMaxCells];  // 3
+};
+
+// Back to a present, idle display: log emptied, every script dropped, link closed.
+SIM_API void SimReset();
+
+// A present display opens, writes and reports its size; an absent one (dropped
+// off the link) fails each of these with 0 (size with -1) unless scripted.
+SIM_API void SimSetPresent(int present);
+// Fixed result of every call of an ordinal, in place of the computed one.
+SIM_API void SimSetResult(int ordinal, int32_t result);
+SIM_API void SimClearResult(int ordinal);
+// Results used one per call before anything else.
+SIM_API void SimQueueResults(int ordinal, const int32_t* results, int count);
+// Every call of the ordinal takes this long.
+SIM_API void SimSetDelay(int ordinal, DWORD milliseconds);
+// The next count calls of the ordinal throw a C++ exception.
+SIM_API void SimThrowOnNext(int ordinal, int count);
+SIM_API void SimSetSize(uint8_t first, uint8_t second);
+SIM_API void SimSetDeviceData(uint8_t first, uint8_t second, uint8_t third);
+// Leave the service calls (ordinal 16) out of the log; they are still counted.
+SIM_API void SimSetLogService(int logIt);
+
+// The log: calls are numbered from 0 since the last reset; the newest 4096 are kept.
+SIM_API int SimCallCount();
+SIM_API int SimCountCalls(int ordinal);
+SIM_API int SimGetCall(int index, SimCall* call);
+
+// What the display shows: the cells of the last successful write.
+SIM_API int SimGetCells(uint8_t* cells, int size);
+SIM_API int SimIsLinkOpen();
+SIM_API HWND SimGetKeyWindow();
+
+// Key presses, delivered in order from the display's own thread, each as the
+// registered message with the address of a three-byte record.
+SIM_API void SimPressKey(uint8_t dotKeys, uint8_t controlKeys, uint8_t routingKey);
+SIM_API int SimWaitKeysDelivered(DWORD timeoutMs);
+SIM_API int SimKeysDelivered();

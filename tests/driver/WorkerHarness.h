@@ -1,0 +1,43 @@
+// Runs a device worker for a driver object of a test's own, against the
+// simulated display, without the window and discovery parts of Open.
+#pragma once
+
+#include <cstring>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "CommandChannel.h"
+#include "SampleDriver.h"
+#include "SimulatedDisplay.h"
+#include "WorkerThread.h"
+
+class WorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SimReset();
+        SimSetLogService(0);
+        driver = std::make_unique<CBrailleSampleDriver>();
+        driver->m_hAckEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_TRUE(StartWorker(driver.get()));
+        ASSERT_TRUE(AwaitWorkerReady(driver.get(), 5000));
+    }
+
+    void TearDown() override {
+        PostCommand(driver.get(), kCmdClose, nullptr, 0, true);
+        PostCommand(driver.get(), kCmdQuit, nullptr, 0, true);
+        ReleaseWorker(driver.get(), 5000);
+        CloseHandle(driver->m_hAckEvent);
+        driver->m_hAckEvent = nullptr;
+    }
+
+    // The open command, as Open posts it; returns once the worker handled it.
+    void OpenOn(const char* port) {
+        PostCommand(driver.get(), kCmdOpen, port, static_cast<int32_t>(strlen(port)), true);
+    }
+
+    // A no-op with a wait: everything posted before it has been handled.
+    void Drain() { PostCommand(driver.get(), kCmdNop, nullptr, 0, true); }
+
+    std::unique_ptr<CBrailleSampleDriver> driver;
+};

@@ -1,0 +1,40 @@
+// Helpers shared by the Windows test programs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include <windows.h>
+
+#include "SimulatedDisplay.h"
+
+// A buffer of the given size that ends right before a PAGE_NOACCESS page, so
+// that any write or read past its end crashes the test.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(size_t size);
+    ~GuardedBuffer();
+    GuardedBuffer(const GuardedBuffer&) = delete;
+    GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+    char* data() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    char* base_ = nullptr;
+    char* data_ = nullptr;
+    size_t size_ = 0;
+    size_t reserved_ = 0;
+};
+
+// Calls of the simulated display logged from index `from` on, of one ordinal (or all: -1).
+std::vector<SimCall> SimCallsSince(int from, int ordinal = -1);
+
+// Polls the condition every few milliseconds, without serving messages.
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// Private bytes of this process.
+size_t PrivateBytes();
+
+double MillisecondsSince(const LARGE_INTEGER& start);
+LARGE_INTEGER Now();
