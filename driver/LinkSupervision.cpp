@@ -52,10 +52,12 @@ int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size) {
     return length;
 }
 
+// The link counts as down before the library is asked to close it, so a
+// library that fails or throws while closing cannot leave it marked up.
 void CloseLink(CBrailleSampleDriver* driver) {
-    QornTI_CloseLink();
     driver->m_linkUp = 0;
     driver->m_linkStale = 0;
+    QornTI_CloseLink();
 }
 
 void LinkUp(CBrailleSampleDriver* driver) {

@@ -115,7 +115,13 @@ TEST(CommandChannel, FailedPostReleasesItsWaiterAtOnceAndItsBuffer) {
     CBrailleSampleDriver driver;
     RecordingWorker worker;
     worker.Attach(driver);
-    driver.m_workerThreadId = 0; // no thread has this id: every post fails
+    // A thread that has ended has no queue, so every post to it fails; its
+    // handle stays open so that its id cannot be handed out again meanwhile.
+    DWORD endedId = 0;
+    const HANDLE ended = CreateThread(
+        nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, 0, &endedId);
+    WaitForSingleObject(ended, 5000);
+    driver.m_workerThreadId = endedId;
     driver.m_hAckEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::vector<char> big(64 * 1024, 'x');
     const size_t before = PrivateBytes();
@@ -125,5 +131,6 @@ TEST(CommandChannel, FailedPostReleasesItsWaiterAtOnceAndItsBuffer) {
     EXPECT_LT(MillisecondsSince(start), 5000.0); // no wait for a tick per post
     EXPECT_LT(PrivateBytes(), before + 16 * 1024 * 1024); // 125 MB if the buffers leaked
     CloseHandle(driver.m_hAckEvent);
+    CloseHandle(ended);
     driver.m_hWorkerThread = nullptr;
 }
