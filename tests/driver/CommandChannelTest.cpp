@@ -128,7 +128,7 @@ TEST(CommandChannel, FailedPostReleasesItsWaiterAtOnceAndItsBuffer) {
     const LARGE_INTEGER start = Now();
     for (int i = 0; i < 2000; ++i)
         ASSERT_EQ(PostCommand(&driver, kCmdWrite, big.data(), 64 * 1024, i % 2 == 0), 0);
-    EXPECT_LT(MillisecondsSince(start), 5000.0); // no wait for a tick per post
+    EXPECT_LT(MillisecondsSince(start), 5000.0);          // no wait for a tick per post
     EXPECT_LT(PrivateBytes(), before + 16 * 1024 * 1024); // 125 MB if the buffers leaked
     CloseHandle(driver.m_hAckEvent);
     CloseHandle(ended);
