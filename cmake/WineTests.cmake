@@ -19,3 +19,12 @@ function(qorn_add_wine_prefix_fixture)
            COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${QORN_WINEPREFIX})
   set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix)
 endfunction()
+
+# Registers a test that runs a Windows program built outside CMake's own targets.
+function(qorn_add_wine_program_test name program)
+  add_test(NAME ${name} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${program} ${ARGN}
+           WORKING_DIRECTORY ${QORN_BIN_DIR})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "${QORN_WINE_ENV}"
+    FIXTURES_REQUIRED wine_prefix)
+endfunction()
