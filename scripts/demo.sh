@@ -4,8 +4,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
 source "$root/scripts/wine-env.sh"
-
-"$root/scripts/wine-prefix.sh" "$WINEPREFIX"
+source "$root/scripts/wine-session.sh"
 cd "$build/bin"
 "$WINE" demo.exe
-/usr/lib/wine/wineserver -w

@@ -1,0 +1,239 @@
+// The demo: one whole session of a screen reader on the simulated display,
+// told as a transcript. Run by scripts/demo.sh under Wine.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "ScreenReaderHost.h"
+#include "SimulatedDisplay.h"
+
+namespace {
+
+// ---- Transcript ----
+
+void Say(const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    fputs(line, stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+void Heading(const char* title) { Say("\n== %s", title); }
+
+// A cell byte as the Unicode braille pattern U+2800 + byte, in UTF-8.
+std::string BrailleGlyph(uint8_t cell) {
+    const unsigned code = 0x2800u + cell;
+    std::string glyph;
+    glyph += static_cast<char>(0xE0 | (code >> 12));
+    glyph += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    glyph += static_cast<char>(0x80 | (code & 0x3F));
+    return glyph;
+}
+
+std::string BrailleLine(const uint8_t* cells, int count) {
+    std::string line;
+    for (int i = 0; i < count; ++i)
+        line += BrailleGlyph(cells[i]);
+    return line;
+}
+
+std::string Narrow(const wchar_t* text) {
+    std::string narrow;
+    for (; *text != L'\0'; ++text)
+        narrow += static_cast<char>(*text < 128 ? *text : '?');
+    return narrow;
+}
+
+std::vector<uint8_t> CellsOf(const std::string& text, int width) {
+    std::vector<uint8_t> cells(static_cast<size_t>(width), 0);
+    for (size_t i = 0; i < text.size() && i < cells.size(); ++i)
+        cells[i] = ScreenReaderHost::BrailleCell(text[i]);
+    return cells;
+}
+
+std::string ShownOnDisplay(int width) {
+    uint8_t shown[kSimMaxCells] = {};
+    SimGetCells(shown, width);
+    return BrailleLine(shown, width);
+}
+
+// ---- Steps of the session ----
+
+void ShowIdentity(IBrailleDriver* driver) {
+    char name[32], maker[32];
+    GUID guid{};
+    driver->GetDisplayName(name, sizeof name);
+    driver->GetManufacturer(maker, sizeof maker, &guid);
+    const int version = driver->GetDriverVersion();
+    Say("driver: %s by %s, version %d.%d.%d.%d", name, maker, (version >> 24) & 0xFF,
+        (version >> 16) & 0xFF, (version >> 8) & 0xFF, version & 0xFF);
+}
+
+bool OpenAutomatically(ScreenReaderHost& host) {
+    IBrailleDriver* driver = host.Driver();
+    Say("host: Open(\"AUTO\") - the driver looks for the paired display itself");
+    const DWORD start = GetTickCount();
+    if (driver->Open("AUTO", &host, "demo host", "") != 1) {
+        Say("Open failed");
+        return false;
+    }
+    SimCall call{};
+    for (int i = SimCallCount() - 1; i >= 0; --i) {
+        if (SimGetCall(i, &call) && call.ordinal == 15)
+            break;
+    }
+    Say("display library asked to open port \"%s\"; link %s after %lu ms",
+        Narrow(call.portName).c_str(), SimIsLinkOpen() ? "up" : "down",
+        GetTickCount() - start);
+    Say("geometry: %d cells, %d status cells, %d in all; device version 0x%06X",
+        driver->GetCellCount(), driver->GetStatusCellCount(), driver->GetTotalCellCount(),
+        driver->GetDeviceVersion());
+    return true;
+}
+
+void WriteText(IBrailleDriver* driver, const std::string& text) {
+    const int width = driver->GetCellCount();
+    const std::vector<uint8_t> cells = CellsOf(text, width);
+    driver->WriteCells(cells.data(), width);
+    Say("host writes \"%s\" as  %s", text.c_str(), BrailleLine(cells.data(), width).c_str());
+}
+
+void AwaitShown(IBrailleDriver* driver, const std::string& text, DWORD timeoutMs) {
+    const int width = driver->GetCellCount();
+    const std::vector<uint8_t> expected = CellsOf(text, width);
+    const DWORD start = GetTickCount();
+    uint8_t shown[kSimMaxCells] = {};
+    while (GetTickCount() - start < timeoutMs) {
+        SimGetCells(shown, width);
+        if (memcmp(shown, expected.data(), static_cast<size_t>(width)) == 0)
+            break;
+        Sleep(5);
+    }
+    Say("display shows        %s", ShownOnDisplay(width).c_str());
+}
+
+struct ScriptedKey {
+    const char* what;
+    uint8_t dots, controls, routing;
+};
+
+void PressKeys(ScreenReaderHost& host) {
+    const ScriptedKey keys[] = {
+        {"left scroll key", 0x00, 0x01, 0x00},    {"routing key over cell 3", 0x00, 0x00, 0x03},
+        {"joystick up", 0x00, 0x08, 0x00},        {"Space with dots 1 2", 0x03, 0x40, 0x00},
+        {"dots 1 2 5 (h)", 0x13, 0x00, 0x00},     {"dots 2 4 (i)", 0x0A, 0x00, 0x00},
+        {"Space alone", 0x00, 0x40, 0x00},        {"both scroll keys", 0x00, 0x81, 0x00},
+    };
+    for (const ScriptedKey& key : keys) {
+        host.ClearRecords();
+        const int before = SimKeysDelivered();
+        SimPressKey(key.dots, key.controls, key.routing);
+        host.PumpUntil([&] { return SimKeysDelivered() > before; }, 5000);
+        if (!host.keys.empty()) {
+            Say("press %-24s -> KeyPressed(\"%s\", routing %d)", key.what,
+                host.keys[0].name.c_str(), host.keys[0].routingKey);
+        } else if (!host.typed.empty()) {
+            const uint8_t c = host.typed[0].Character();
+            Say("press %-24s -> CharacterTyped('%c')%s", key.what, c,
+                host.dotsAsked.empty() ? "" : "  (host's braille table asked)");
+        } else {
+            Say("press %-24s -> nothing reached the host", key.what);
+        }
+    }
+}
+
+// The display drops off the link while the host keeps writing, then comes back.
+void DropAndRecover(ScreenReaderHost& host) {
+    IBrailleDriver* driver = host.Driver();
+    const int opensBefore = SimCountCalls(15);
+    SimSetPresent(0);
+    Say("the display drops off Bluetooth; the host goes on writing on every cursor move");
+    int refused = 0;
+    for (int i = 0; i < 60; ++i) {
+        const std::string text = "line " + std::to_string(i);
+        const std::vector<uint8_t> cells = CellsOf(text, driver->GetCellCount());
+        if (driver->WriteCells(cells.data(), driver->GetCellCount()) == 0)
+            ++refused;
+        host.Pump(10);
+    }
+    Say("  %d writes refused at once while the link was down; host never blocked", refused);
+    Say("  link %s; the driver tried to re-open it %d time(s)", SimIsLinkOpen() ? "up" : "down",
+        SimCountCalls(15) - opensBefore);
+    SimSetPresent(1);
+    Say("the display comes back in range");
+    const DWORD start = GetTickCount();
+    while (!SimIsLinkOpen() && GetTickCount() - start < 15000) {
+        const std::vector<uint8_t> cells = CellsOf("typing", driver->GetCellCount());
+        driver->WriteCells(cells.data(), driver->GetCellCount());
+        host.Pump(20);
+    }
+    Say("  link %s again after %lu ms, by itself", SimIsLinkOpen() ? "up" : "still down",
+        GetTickCount() - start);
+    host.Pump(1200); // the link settles before it takes output
+    WriteText(driver, "back again");
+    AwaitShown(driver, "back again", 5000);
+}
+
+void SuspendAndResume(ScreenReaderHost& host) {
+    IBrailleDriver* driver = host.Driver();
+    driver->SetSuspended(1);
+    Say("host suspends the display: link %s", SimIsLinkOpen() ? "up" : "closed");
+    const uint8_t cells[12] = {0x3F};
+    Say("  a write while suspended answers %d", driver->WriteCells(cells, 12));
+    driver->SetSuspended(0);
+    Say("host resumes: link %s", SimIsLinkOpen() ? "up" : "closed");
+    host.ClearRecords();
+    const int before = SimKeysDelivered();
+    SimPressKey(0, 0x02, 0);
+    host.PumpUntil([&] { return SimKeysDelivered() > before; }, 5000);
+    Say("press joystick centre      -> KeyPressed(\"%s\")",
+        host.keys.empty() ? "(nothing)" : host.keys[0].name.c_str());
+}
+
+} // namespace
+
+int main() {
+    SetConsoleOutputCP(CP_UTF8);
+    Say("Braille display driver demo: a screen reader session on a simulated display");
+    ScreenReaderHost host;
+    if (!host.Load()) {
+        Say("QornDriver.jlb did not load");
+        return 1;
+    }
+    IBrailleDriver* driver = host.Driver();
+
+    Heading("Load");
+    ShowIdentity(driver);
+
+    Heading("Open");
+    if (!OpenAutomatically(host))
+        return 1;
+
+    Heading("Braille output");
+    WriteText(driver, "hello world!");
+    AwaitShown(driver, "hello world!", 5000);
+
+    Heading("Keys");
+    PressKeys(host);
+
+    Heading("The display drops off and comes back");
+    DropAndRecover(host);
+
+    Heading("Suspend and resume");
+    SuspendAndResume(host);
+
+    Heading("Close");
+    driver->Close();
+    Say("host closes the driver: link %s", SimIsLinkOpen() ? "up" : "closed");
+    host.Unload();
+    Say("driver unloaded");
+    return 0;
+}
