@@ -6,38 +6,38 @@
 namespace qorn {
 
 // ---- Display geometry and driver identity ----
-constexpr int32_t kDefaultCellCount = 12;       // cells reported until the display says otherwise
-constexpr int32_t kClearCellCount = 12;         // cells written by a clear
-constexpr int kHostTextSize = 256;              // each host text, terminator included
-constexpr int kPortNameChars = 30;              // wide port name the device library receives
-constexpr int kDiscoveredPortSize = 30;         // narrow port name found by discovery, terminator included
+constexpr int32_t kDefaultCellCount = 12; // cells reported until the display says otherwise
+constexpr int32_t kClearCellCount = 12;   // cells written by a clear
+constexpr int kHostTextSize = 256;        // each host text, terminator included
+constexpr int kPortNameChars = 30;        // wide port name the device library receives
+constexpr int kDiscoveredPortSize = 30; // narrow port name found by discovery, terminator included
 constexpr int32_t kDriverAttributes = 0x300;
-constexpr int32_t kDriverVersion = 0x01000A01;  // 1.0.10.1, one byte per part
+constexpr int32_t kDriverVersion = 0x01000A01; // 1.0.10.1, one byte per part
 
 // ---- Device worker and command channel ----
-constexpr unsigned kServiceTimerMs = 50;        // worker's tick: one library service call each
-constexpr unsigned kAckWaitSliceMs = 5000;      // a waiting poster re-arms its wait after this
+constexpr unsigned kServiceTimerMs = 50;   // worker's tick: one library service call each
+constexpr unsigned kAckWaitSliceMs = 5000; // a waiting poster re-arms its wait after this
 constexpr unsigned kWorkerReadyTimeoutMs = 5000;
 constexpr unsigned kWorkerExitTimeoutMs = 5000;
-constexpr unsigned kStopPauseMs = 25;           // between the close and quit commands
-constexpr unsigned kAckRingSize = 64;           // acknowledged-ticket slots; > concurrent waiters
+constexpr unsigned kStopPauseMs = 25; // between the close and quit commands
+constexpr unsigned kAckRingSize = 64; // acknowledged-ticket slots; > concurrent waiters
 
 // ---- Link supervision ----
-constexpr unsigned kLinkSettleMs = 1000;        // pause after the link opens, before size polls
+constexpr unsigned kLinkSettleMs = 1000; // pause after the link opens, before size polls
 constexpr int kSizePollAttempts = 10;
 constexpr unsigned kSizePollIntervalMs = 50;
-constexpr int32_t kStaleAfterFailures = 3;      // more failed writes in a row: link stale
-constexpr int32_t kRelinkAfterFailures = 20;    // more failed writes in a row: re-link
-constexpr int32_t kSkipLimitNormal = 20;        // refused writes before a re-link request
-constexpr int32_t kSkipLimitBackoff = 100;      // ... once requests keep failing
+constexpr int32_t kStaleAfterFailures = 3;   // more failed writes in a row: link stale
+constexpr int32_t kRelinkAfterFailures = 20; // more failed writes in a row: re-link
+constexpr int32_t kSkipLimitNormal = 20;     // refused writes before a re-link request
+constexpr int32_t kSkipLimitBackoff = 100;   // ... once requests keep failing
 constexpr int32_t kRelinkRequestsBeforeBackoff = 5;
 
 // ---- Display discovery ----
 constexpr unsigned kDriverDiscoveryTimeoutMs = 10000;
 constexpr unsigned kSetupDiscoveryTimeoutMs = 20000;
-constexpr int kAddressTextChars = 12;           // Bluetooth address as hex digits
-constexpr int kDisplayNamePrefixChars = 5;      // "ZR47-"
-constexpr int kPnpAddressIndex = 74;            // where the address sits in a display's PNP id
-constexpr int kPnpMinLengthForIndexMatch = 88;  // the id must be longer than 87 for that rule
+constexpr int kAddressTextChars = 12;          // Bluetooth address as hex digits
+constexpr int kDisplayNamePrefixChars = 5;     // "ZR47-"
+constexpr int kPnpAddressIndex = 74;           // where the address sits in a display's PNP id
+constexpr int kPnpMinLengthForIndexMatch = 88; // the id must be longer than 87 for that rule
 
 } // namespace qorn

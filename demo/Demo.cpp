@@ -26,7 +26,9 @@ void Say(const char* format, ...) {
     fflush(stdout);
 }
 
-void Heading(const char* title) { Say("\n== %s", title); }
+void Heading(const char* title) {
+    Say("\n== %s", title);
+}
 
 // A cell byte as the Unicode braille pattern U+2800 + byte, in UTF-8.
 std::string BrailleGlyph(uint8_t cell) {
@@ -91,8 +93,7 @@ bool OpenAutomatically(ScreenReaderHost& host) {
             break;
     }
     Say("display library asked to open port \"%s\"; link %s after %lu ms",
-        Narrow(call.portName).c_str(), SimIsLinkOpen() ? "up" : "down",
-        GetTickCount() - start);
+        Narrow(call.portName).c_str(), SimIsLinkOpen() ? "up" : "down", GetTickCount() - start);
     Say("geometry: %d cells, %d status cells, %d in all; device version 0x%06X",
         driver->GetCellCount(), driver->GetStatusCellCount(), driver->GetTotalCellCount(),
         driver->GetDeviceVersion());
@@ -127,10 +128,10 @@ struct ScriptedKey {
 
 void PressKeys(ScreenReaderHost& host) {
     const ScriptedKey keys[] = {
-        {"left scroll key", 0x00, 0x01, 0x00},    {"routing key over cell 3", 0x00, 0x00, 0x03},
-        {"joystick up", 0x00, 0x08, 0x00},        {"Space with dots 1 2", 0x03, 0x40, 0x00},
-        {"dots 1 2 5 (h)", 0x13, 0x00, 0x00},     {"dots 2 4 (i)", 0x0A, 0x00, 0x00},
-        {"Space alone", 0x00, 0x40, 0x00},        {"both scroll keys", 0x00, 0x81, 0x00},
+        {"left scroll key", 0x00, 0x01, 0x00}, {"routing key over cell 3", 0x00, 0x00, 0x03},
+        {"joystick up", 0x00, 0x08, 0x00},     {"Space with dots 1 2", 0x03, 0x40, 0x00},
+        {"dots 1 2 5 (h)", 0x13, 0x00, 0x00},  {"dots 2 4 (i)", 0x0A, 0x00, 0x00},
+        {"Space alone", 0x00, 0x40, 0x00},     {"both scroll keys", 0x00, 0x81, 0x00},
     };
     for (const ScriptedKey& key : keys) {
         host.ClearRecords();

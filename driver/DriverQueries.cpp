@@ -9,8 +9,8 @@ namespace {
 constexpr char kDisplayName[] = "Lumivo12";
 constexpr char kManufacturer[] = "Mirel Tactus Co";
 // {6B1D27A4-93C5-4E0F-A2D8-51C7E94B3F60}
-constexpr GUID kDriverGuid = {0x6B1D27A4, 0x93C5, 0x4E0F,
-                              {0xA2, 0xD8, 0x51, 0xC7, 0xE9, 0x4B, 0x3F, 0x60}};
+constexpr GUID kDriverGuid = {
+    0x6B1D27A4, 0x93C5, 0x4E0F, {0xA2, 0xD8, 0x51, 0xC7, 0xE9, 0x4B, 0x3F, 0x60}};
 } // namespace
 
 int32_t CBrailleSampleDriver::GetHostText1(char* buffer, int32_t size) {
@@ -25,9 +25,13 @@ int32_t CBrailleSampleDriver::GetDisplayName(char* buffer, int32_t size) {
     return CopyTextToBuffer(buffer, size, kDisplayName);
 }
 
-int32_t CBrailleSampleDriver::GetDriverAttributes() { return qorn::kDriverAttributes; }
+int32_t CBrailleSampleDriver::GetDriverAttributes() {
+    return qorn::kDriverAttributes;
+}
 
-int32_t CBrailleSampleDriver::GetDriverVersion() { return qorn::kDriverVersion; }
+int32_t CBrailleSampleDriver::GetDriverVersion() {
+    return qorn::kDriverVersion;
+}
 
 // Asks the device library directly, on the caller's thread.
 int32_t CBrailleSampleDriver::GetDeviceVersion() {
@@ -39,11 +43,17 @@ int32_t CBrailleSampleDriver::GetDeviceVersion() {
     return (first << 16) | (second << 8) | third;
 }
 
-int32_t CBrailleSampleDriver::GetCellCount() { return m_cellCount; }
+int32_t CBrailleSampleDriver::GetCellCount() {
+    return m_cellCount;
+}
 
-int32_t CBrailleSampleDriver::GetStatusCellCount() { return m_statusCellCount; }
+int32_t CBrailleSampleDriver::GetStatusCellCount() {
+    return m_statusCellCount;
+}
 
-int32_t CBrailleSampleDriver::GetTotalCellCount() { return m_cellCount + m_statusCellCount; }
+int32_t CBrailleSampleDriver::GetTotalCellCount() {
+    return m_cellCount + m_statusCellCount;
+}
 
 // The name goes in whole or not at all: a buffer too small for it gets the
 // result 0 and nothing written, like a null buffer or GUID pointer.

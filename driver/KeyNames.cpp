@@ -5,8 +5,8 @@
 namespace {
 
 constexpr const char* kControlKeyNames[8] = {
-    "LeftScroll",    "JoystickAction", "JoystickLeft", "JoystickUp",
-    "JoystickDown",  "JoystickRight",  "Space",        "RightScroll",
+    "LeftScroll",   "JoystickAction", "JoystickLeft", "JoystickUp",
+    "JoystickDown", "JoystickRight",  "Space",        "RightScroll",
 };
 
 const char* ArrowName(uint8_t controlKeys) {

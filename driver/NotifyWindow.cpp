@@ -20,9 +20,9 @@ void RegisterNotifyWindowClass(HINSTANCE instance) {
 }
 
 HWND CreateNotifyWindow(HINSTANCE instance) {
-    const HWND window = CreateWindowExA(0, g_driver.m_windowClassName, nullptr, WS_DISABLED,
-                                        CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr,
-                                        instance, nullptr);
+    const HWND window =
+        CreateWindowExA(0, g_driver.m_windowClassName, nullptr, WS_DISABLED, CW_USEDEFAULT, 0,
+                        CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
     if (window == nullptr)
         return nullptr;
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NotifyWindowProc));

@@ -13,15 +13,17 @@ struct BrailleLetter {
 
 // bit n = dot n+1
 constexpr BrailleLetter kBrailleTable[] = {
-    {'a', 0x01}, {'b', 0x03}, {'c', 0x09}, {'d', 0x19}, {'e', 0x11}, {'f', 0x0B}, {'g', 0x1B},
-    {'h', 0x13}, {'i', 0x0A}, {'j', 0x1A}, {'k', 0x05}, {'l', 0x07}, {'m', 0x0D}, {'n', 0x1D},
-    {'o', 0x15}, {'p', 0x0F}, {'q', 0x1F}, {'r', 0x17}, {'s', 0x0E}, {'t', 0x1E}, {'u', 0x25},
-    {'v', 0x27}, {'w', 0x3A}, {'x', 0x2D}, {'y', 0x3D}, {'z', 0x35}, {',', 0x02}, {'.', 0x32},
+    {'a', 0x01}, {'b', 0x03}, {'c', 0x09},  {'d', 0x19}, {'e', 0x11}, {'f', 0x0B}, {'g', 0x1B},
+    {'h', 0x13}, {'i', 0x0A}, {'j', 0x1A},  {'k', 0x05}, {'l', 0x07}, {'m', 0x0D}, {'n', 0x1D},
+    {'o', 0x15}, {'p', 0x0F}, {'q', 0x1F},  {'r', 0x17}, {'s', 0x0E}, {'t', 0x1E}, {'u', 0x25},
+    {'v', 0x27}, {'w', 0x3A}, {'x', 0x2D},  {'y', 0x3D}, {'z', 0x35}, {',', 0x02}, {'.', 0x32},
     {'!', 0x16}, {'?', 0x26}, {'\'', 0x04}, {'-', 0x24},
 };
 } // namespace
 
-ScreenReaderHost::~ScreenReaderHost() { Unload(); }
+ScreenReaderHost::~ScreenReaderHost() {
+    Unload();
+}
 
 bool ScreenReaderHost::Load(const char* path) {
     module_ = LoadLibraryA(path);
@@ -59,7 +61,9 @@ bool ScreenReaderHost::PumpUntil(const std::function<bool()>& condition, DWORD t
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline)
             return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)), QS_ALLINPUT);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                                  static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)),
+                                  QS_ALLINPUT);
     }
 }
 

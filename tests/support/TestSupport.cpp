@@ -8,14 +8,16 @@ GuardedBuffer::GuardedBuffer(size_t size) : size_(size) {
     const size_t page = info.dwPageSize;
     const size_t dataPages = (size + page - 1) / page;
     reserved_ = (dataPages + 1) * page;
-    base_ = static_cast<char*>(VirtualAlloc(nullptr, reserved_, MEM_COMMIT | MEM_RESERVE,
-                                            PAGE_READWRITE));
+    base_ = static_cast<char*>(
+        VirtualAlloc(nullptr, reserved_, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     DWORD old;
     VirtualProtect(base_ + dataPages * page, page, PAGE_NOACCESS, &old);
     data_ = base_ + dataPages * page - size;
 }
 
-GuardedBuffer::~GuardedBuffer() { VirtualFree(base_, 0, MEM_RELEASE); }
+GuardedBuffer::~GuardedBuffer() {
+    VirtualFree(base_, 0, MEM_RELEASE);
+}
 
 std::vector<SimCall> SimCallsSince(int from, int ordinal) {
     std::vector<SimCall> calls;
@@ -41,8 +43,8 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
 size_t PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(),
-                         reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof counters);
     return counters.PrivateUsage;
 }
 
