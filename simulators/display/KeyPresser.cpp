@@ -15,6 +15,7 @@ struct KeyQueue {
     HANDLE thread = nullptr;
     std::deque<KeyEvent> presses;
     int delivered = 0;
+    int64_t lastSentTicks = 0;
 
     KeyQueue() {
         InitializeCriticalSection(&lock);
@@ -38,12 +39,21 @@ bool TakeNextPress(KeyEvent* press) {
     return any;
 }
 
+void NoteSending() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    EnterCriticalSection(&g_keys.lock);
+    g_keys.lastSentTicks = now.QuadPart;
+    LeaveCriticalSection(&g_keys.lock);
+}
+
 // The record lives on this thread's stack while the window handles it.
 void Deliver(const KeyEvent& press) {
     HWND window;
     UINT message;
     if (SimKeyTarget(&window, &message)) {
         KeyEvent record = press;
+        NoteSending();
         SendMessageA(window, message, 0, reinterpret_cast<LPARAM>(&record));
     }
     EnterCriticalSection(&g_keys.lock);
@@ -81,4 +91,11 @@ SIM_API int SimKeysDelivered() {
     const int delivered = g_keys.delivered;
     LeaveCriticalSection(&g_keys.lock);
     return delivered;
+}
+
+SIM_API int64_t SimLastKeySentTicks() {
+    EnterCriticalSection(&g_keys.lock);
+    const int64_t ticks = g_keys.lastSentTicks;
+    LeaveCriticalSection(&g_keys.lock);
+    return ticks;
 }

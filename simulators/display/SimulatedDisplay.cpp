@@ -22,13 +22,16 @@ struct OrdinalScript {
     DWORD delayMs = 0;
     int throwCount = 0;
     int calls = 0;
+    int returned = 0;
 };
 
 struct DisplayState {
     CRITICAL_SECTION lock;
+    CONDITION_VARIABLE callReturned;
     OrdinalScript scripts[kOrdinalSlots];
     SimCall log[kLogCapacity];
     int logged = 0;
+    int resets = 0; // a call that outlives a reset must not touch the new log
     bool logService = true;
     bool present = true;
     bool linkOpen = false;
@@ -39,7 +42,10 @@ struct DisplayState {
     HWND keyWindow = nullptr;
     UINT keyMessage = 0;
 
-    DisplayState() { InitializeCriticalSection(&lock); }
+    DisplayState() {
+        InitializeCriticalSection(&lock);
+        InitializeConditionVariable(&callReturned);
+    }
 };
 
 DisplayState g_state;
@@ -104,16 +110,32 @@ SimCall& AppendLog(int ordinal) {
     return call;
 }
 
+// Where a call was logged, so that its end can be stamped: -1 when not logged.
+struct LogPlace {
+    int index = -1;
+    int resets = 0;
+};
+
+// Under the lock: stamps the end of the call and wakes those waiting for it.
+void NoteReturned(int ordinal, const LogPlace& place) {
+    if (place.index >= 0 && place.resets == g_state.resets &&
+        place.index >= g_state.logged - kLogCapacity)
+        g_state.log[place.index % kLogCapacity].endTicks = Now();
+    ++g_state.scripts[ordinal].returned;
+    WakeAllConditionVariable(&g_state.callReturned);
+}
+
 // Every ordinal goes through here: log, delay, result or exception.
-template <typename Fill, typename Apply>
-int32_t Call(int ordinal, Fill fill, Apply apply) {
+template <typename Fill, typename Apply> int32_t Call(int ordinal, Fill fill, Apply apply) {
     DWORD delay;
     int32_t result = 0;
     bool returns;
+    LogPlace place;
     {
         Locked locked;
         SimCall* entry = nullptr;
         if (ordinal != 16 || g_state.logService) {
+            place = LogPlace{g_state.logged, g_state.resets};
             entry = &AppendLog(ordinal);
             fill(*entry);
         }
@@ -124,10 +146,12 @@ int32_t Call(int ordinal, Fill fill, Apply apply) {
     }
     if (delay != 0)
         Sleep(delay);
+    Locked locked;
+    if (returns)
+        apply(result);
+    NoteReturned(ordinal, place);
     if (!returns)
         throw std::runtime_error("simulated device library failure");
-    Locked locked;
-    apply(result);
     return result;
 }
 
@@ -209,7 +233,9 @@ extern "C" int32_t QornTI_ReadDeviceData(uint8_t* first, uint8_t* second, uint8_
     });
 }
 
-extern "C" int32_t QornTI_Service(void) { return Call(16, NoFill, NoApply); }
+extern "C" int32_t QornTI_Service(void) {
+    return Call(16, NoFill, NoApply);
+}
 
 extern "C" int32_t QornTI_CloseLink(void) {
     return Call(2, NoFill, [](int32_t) { g_state.linkOpen = false; });
@@ -222,6 +248,7 @@ SIM_API void SimReset() {
     for (OrdinalScript& script : g_state.scripts)
         script = OrdinalScript{};
     g_state.logged = 0;
+    ++g_state.resets;
     g_state.logService = true;
     g_state.present = true;
     g_state.linkOpen = false;
@@ -243,7 +270,9 @@ SIM_API void SimSetPresent(int present) {
 }
 
 namespace {
-bool ValidOrdinal(int ordinal) { return ordinal >= 0 && ordinal < kOrdinalSlots; }
+bool ValidOrdinal(int ordinal) {
+    return ordinal >= 0 && ordinal < kOrdinalSlots;
+}
 } // namespace
 
 SIM_API void SimSetResult(int ordinal, int32_t result) {
@@ -312,6 +341,21 @@ SIM_API int SimCountCalls(int ordinal) {
         return 0;
     Locked locked;
     return g_state.scripts[ordinal].calls;
+}
+
+SIM_API int SimWaitCallsReturned(int ordinal, int count, DWORD timeoutMs) {
+    if (!ValidOrdinal(ordinal))
+        return 0;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    Locked locked;
+    while (g_state.scripts[ordinal].returned < count) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return 0;
+        SleepConditionVariableCS(&g_state.callReturned, &g_state.lock,
+                                 static_cast<DWORD>(deadline - now));
+    }
+    return 1;
 }
 
 SIM_API int SimGetCall(int index, SimCall* call) {

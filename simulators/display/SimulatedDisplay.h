@@ -17,14 +17,15 @@ constexpr int kSimMaxCells = 256;
 constexpr int kSimPortChars = 64;
 
 struct SimCall {
-    int ordinal;                  // 2, 3, 9, 10, 14, 15 or 16
-    DWORD threadId;               // the calling thread
-    int32_t result;               // what the call returned (0 when it threw)
-    int64_t startTicks;           // QueryPerformanceCounter when the call came in
-    int32_t args[2];              // 15: reserved; 14: message, flag; 3: reserved, count
-    HWND window;                  // 14
+    int ordinal;                     // 2, 3, 9, 10, 14, 15 or 16
+    DWORD threadId;                  // the calling thread
+    int32_t result;                  // what the call returned (0 when it threw)
+    int64_t startTicks;              // QueryPerformanceCounter when the call came in
+    int64_t endTicks;                // ... when it returned (or threw); 0 while in progress
+    int32_t args[2];                 // 15: reserved; 14: message, flag; 3: reserved, count
+    HWND window;                     // 14
     wchar_t portName[kSimPortChars]; // 15, cut to fit
-    uint8_t cells[kSimMaxCells];  // 3
+    uint8_t cells[kSimMaxCells];     // 3
 };
 
 // Back to a present, idle display: log emptied, every script dropped, link closed.
@@ -50,6 +51,9 @@ SIM_API void SimSetLogService(int logIt);
 // The log: calls are numbered from 0 since the last reset; the newest 4096 are kept.
 SIM_API int SimCallCount();
 SIM_API int SimCountCalls(int ordinal);
+// Waits until count calls of the ordinal (counted since the last reset) have
+// returned; 1 if they have within the time, else 0.
+SIM_API int SimWaitCallsReturned(int ordinal, int count, DWORD timeoutMs);
 SIM_API int SimGetCall(int index, SimCall* call);
 
 // What the display shows: the cells of the last successful write.
@@ -62,3 +66,6 @@ SIM_API HWND SimGetKeyWindow();
 SIM_API void SimPressKey(uint8_t dotKeys, uint8_t controlKeys, uint8_t routingKey);
 SIM_API int SimWaitKeysDelivered(DWORD timeoutMs);
 SIM_API int SimKeysDelivered();
+// QueryPerformanceCounter taken right before the latest key press was sent to
+// the window; 0 before the first.
+SIM_API int64_t SimLastKeySentTicks();

@@ -1,0 +1,108 @@
+#include "BenchSupport.h"
+
+#include <process.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+int64_t Frequency() {
+    static const int64_t frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    return frequency;
+}
+} // namespace
+
+int64_t Ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+double TicksToMicros(int64_t ticks) {
+    return 1e6 * static_cast<double>(ticks) / static_cast<double>(Frequency());
+}
+
+double MicrosSince(int64_t startTicks) {
+    return TicksToMicros(Ticks() - startTicks);
+}
+
+double Samples::Percentile(double fraction) const {
+    if (values_.empty())
+        return 0.0;
+    std::vector<double> sorted = values_;
+    std::sort(sorted.begin(), sorted.end());
+    const double rank = std::ceil(fraction * static_cast<double>(sorted.size()));
+    const size_t index = static_cast<size_t>(std::max(rank, 1.0)) - 1;
+    return sorted[std::min(index, sorted.size() - 1)];
+}
+
+bool ServeMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (done())
+            return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return false;
+        const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 100));
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, slice, QS_ALLINPUT);
+    }
+}
+
+CellPattern PatternFor(uint32_t serial) {
+    CellPattern pattern;
+    for (int i = 0; i < kBenchCells; ++i)
+        pattern.cells[i] = static_cast<unsigned char>(0x40 + i);
+    memcpy(pattern.cells, &serial, sizeof serial);
+    return pattern;
+}
+
+uint32_t NextSerial() {
+    static uint32_t serial = 0;
+    return ++serial;
+}
+
+size_t PrivateBytes() {
+    size_t total = 0;
+    const char* address = nullptr;
+    MEMORY_BASIC_INFORMATION region;
+    while (VirtualQuery(address, &region, sizeof region) == sizeof region) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += region.RegionSize;
+        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+        if (next <= address)
+            break;
+        address = next;
+    }
+    return total;
+}
+
+BenchThread::BenchThread(int priority, std::function<void()> body) : body_(std::move(body)) {
+    unsigned id = 0;
+    handle_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, &id));
+    id_ = id;
+    if (handle_ != nullptr)
+        SetThreadPriority(handle_, priority);
+}
+
+BenchThread::~BenchThread() {
+    if (handle_ == nullptr)
+        return;
+    WaitForSingleObject(handle_, INFINITE);
+    CloseHandle(handle_);
+}
+
+unsigned __stdcall BenchThread::Run(void* self) {
+    static_cast<BenchThread*>(self)->body_();
+    return 0;
+}

@@ -1,0 +1,79 @@
+// Clock, sample statistics, message serving and cell patterns shared by the
+// benchmark's measurements.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include <windows.h>
+
+int64_t Ticks();
+double TicksToMicros(int64_t ticks);
+double MicrosSince(int64_t startTicks);
+inline double MillisSince(int64_t startTicks) {
+    return MicrosSince(startTicks) / 1000.0;
+}
+
+// Durations in microseconds; percentiles by nearest rank.
+class Samples {
+public:
+    void Add(double micros) { values_.push_back(micros); }
+    bool Empty() const { return values_.empty(); }
+    double Percentile(double fraction) const;
+    double Median() const { return Percentile(0.5); }
+
+private:
+    std::vector<double> values_;
+};
+
+// Serves this thread's messages (sent ones included) until done() holds or the
+// time is up, as a screen reader's message loop does between its own work.
+bool ServeMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+// Twelve cells that differ for every serial number, so the last write of a
+// run can be recognised on the display.
+constexpr int kBenchCells = 12;
+struct CellPattern {
+    unsigned char cells[kBenchCells];
+};
+CellPattern PatternFor(uint32_t serial);
+// A serial number not used before in this process.
+uint32_t NextSerial();
+
+// Private bytes of this process: committed private memory over the whole
+// address space (Wine reports no PrivateUsage, so it is summed here).
+size_t PrivateBytes();
+
+// An auto-reset event, closed with its owner.
+class AutoEvent {
+public:
+    AutoEvent() : handle_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+    ~AutoEvent() { CloseHandle(handle_); }
+    AutoEvent(const AutoEvent&) = delete;
+    AutoEvent& operator=(const AutoEvent&) = delete;
+    HANDLE Get() const { return handle_; }
+    void Set() const { SetEvent(handle_); }
+    bool Wait(DWORD timeoutMs) const {
+        return WaitForSingleObject(handle_, timeoutMs) == WAIT_OBJECT_0;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// Runs a function on a new thread; joined on destruction.
+class BenchThread {
+public:
+    BenchThread(int priority, std::function<void()> body);
+    ~BenchThread();
+    BenchThread(const BenchThread&) = delete;
+    BenchThread& operator=(const BenchThread&) = delete;
+    DWORD Id() const { return id_; }
+
+private:
+    static unsigned __stdcall Run(void* self);
+    std::function<void()> body_;
+    HANDLE handle_ = nullptr;
+    DWORD id_ = 0;
+};

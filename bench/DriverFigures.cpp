@@ -1,0 +1,226 @@
+#include "DriverFigures.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "KeyEvent.h"
+#include "SimulatedDisplay.h"
+
+namespace {
+
+constexpr DWORD kShowTimeoutMs = 120000;
+
+bool DisplayShows(const CellPattern& pattern) {
+    unsigned char shown[kBenchCells] = {};
+    return SimGetCells(shown, kBenchCells) == kBenchCells &&
+           memcmp(shown, pattern.cells, kBenchCells) == 0;
+}
+
+// Polls the simulated display; the exact moment comes from its log.
+bool WaitUntilShown(const CellPattern& pattern, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!DisplayShows(pattern)) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+// The device write of these cells logged at or after `from`, newest first.
+bool FindWrite(const CellPattern& pattern, int from, SimCall* found) {
+    for (int index = SimCallCount() - 1; index >= from; --index) {
+        if (SimGetCall(index, found) && found->ordinal == 3 &&
+            memcmp(found->cells, pattern.cells, kBenchCells) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Mean duration of the device writes logged at or after `from`.
+double MeanDeviceWriteMs(int from) {
+    double total = 0;
+    int count = 0;
+    SimCall call;
+    for (int index = from; index < SimCallCount(); ++index) {
+        if (SimGetCall(index, &call) && call.ordinal == 3 && call.endTicks != 0) {
+            total += TicksToMicros(call.endTicks - call.startTicks);
+            ++count;
+        }
+    }
+    return count != 0 ? total / count / 1000.0 : 0.0;
+}
+
+// Writes a pattern and waits until the display shows it: the worker is idle again.
+void WriteAndSettle(IBrailleDriver* driver) {
+    const CellPattern pattern = PatternFor(NextSerial());
+    driver->WriteCells(pattern.cells, kBenchCells);
+    WaitUntilShown(pattern, kShowTimeoutMs);
+}
+
+// Writes `count` fresh patterns; returns the last and counts refused calls.
+CellPattern WriteRun(IBrailleDriver* driver, int count, int* refused) {
+    CellPattern pattern{};
+    for (int i = 0; i < count; ++i) {
+        pattern = PatternFor(NextSerial());
+        if (driver->WriteCells(pattern.cells, kBenchCells) == 0)
+            ++*refused;
+    }
+    return pattern;
+}
+
+const KeyEvent kNamedKeys[] = {
+    {0x00, 0x04, 0x00}, {0x00, 0x08, 0x00}, {0x00, 0x10, 0x00}, {0x00, 0x20, 0x00},
+    {0x00, 0x02, 0x00}, {0x00, 0x01, 0x00}, {0x00, 0x80, 0x00}, {0x00, 0x00, 0x05},
+    {0x15, 0x00, 0x07}, {0x01, 0x04, 0x00},
+};
+constexpr int kNamedKeyCount = sizeof kNamedKeys / sizeof kNamedKeys[0];
+
+void PressNamedKey(int index) {
+    const KeyEvent& key = kNamedKeys[index % kNamedKeyCount];
+    SimPressKey(key.dotKeys, key.controlKeys, key.routingKey);
+}
+
+} // namespace
+
+int32_t BenchHost::KeyPressed(IBrailleDriver* driver, const char* keyName, int32_t routingKey) {
+    const int64_t now = Ticks();
+    if (keysSeen++ == 0)
+        firstKeyTicks = now;
+    lastKeyTicks = now;
+    return ScreenReaderHost::KeyPressed(driver, keyName, routingKey);
+}
+
+void BenchHost::StartCountingKeys() {
+    keysSeen = 0;
+    firstKeyTicks = lastKeyTicks = 0;
+    ClearRecords();
+}
+
+bool OpenWithDisplay(BenchHost& host) {
+    SimReset();
+    SimSetLogService(0);
+    return host.Driver()->Open("COM5", &host, "", "") == 1 && SimIsLinkOpen() == 1;
+}
+
+Samples MeasureWriteCellsCost(IBrailleDriver* driver, int batches, int perBatch) {
+    Samples samples;
+    for (int batch = 0; batch < batches; ++batch) {
+        CellPattern pattern{};
+        for (int i = 0; i < perBatch; ++i) {
+            pattern = PatternFor(NextSerial());
+            const int64_t start = Ticks();
+            driver->WriteCells(pattern.cells, kBenchCells);
+            samples.Add(MicrosSince(start));
+        }
+        WaitUntilShown(pattern, kShowTimeoutMs);
+    }
+    return samples;
+}
+
+Samples MeasureWriteToDeviceLatency(IBrailleDriver* driver, int rounds) {
+    Samples samples;
+    WriteAndSettle(driver);
+    for (int round = 0; round < rounds; ++round) {
+        Sleep(1); // the worker is back in its wait
+        const CellPattern pattern = PatternFor(NextSerial());
+        const int mark = SimCallCount();
+        const int writes = SimCountCalls(3);
+        const int64_t start = Ticks();
+        driver->WriteCells(pattern.cells, kBenchCells);
+        SimCall call;
+        if (!SimWaitCallsReturned(3, writes + 1, 5000) || !FindWrite(pattern, mark, &call))
+            break;
+        samples.Add(TicksToMicros(call.startTicks - start));
+    }
+    return samples;
+}
+
+Samples MeasureKeyToHostLatency(BenchHost& host, int rounds) {
+    Samples samples;
+    host.StartCountingKeys();
+    for (int round = 0; round < rounds; ++round) {
+        SimWaitKeysDelivered(5000);
+        Sleep(1); // the display's thread and the host are back in their waits
+        PressNamedKey(round);
+        if (!ServeMessagesUntil([&] { return host.keysSeen > round; }, 5000))
+            break;
+        samples.Add(TicksToMicros(host.lastKeyTicks - SimLastKeySentTicks()));
+    }
+    return samples;
+}
+
+double MeasureKeyThroughput(BenchHost& host, int events) {
+    SimWaitKeysDelivered(5000);
+    host.StartCountingKeys();
+    // The display's thread blocks on the first key until this thread serves
+    // messages, so the window below holds only delivery.
+    for (int i = 0; i < events; ++i)
+        PressNamedKey(i);
+    if (!ServeMessagesUntil([&] { return host.keysSeen >= events; }, 120000))
+        return 0.0;
+    return (events - 1) * 1e6 / TicksToMicros(host.lastKeyTicks - host.firstKeyTicks);
+}
+
+OpenCloseTimes MeasureOpenClose(BenchHost& host, bool displayPresent, int rounds) {
+    OpenCloseTimes times;
+    for (int round = 0; round < rounds; ++round) {
+        SimReset();
+        SimSetLogService(0);
+        SimSetPresent(displayPresent ? 1 : 0);
+        const int64_t open = Ticks();
+        const int32_t opened = host.Driver()->Open("COM5", &host, "", "");
+        times.openMs.Add(MillisSince(open));
+        if (opened != 1 || (SimIsLinkOpen() == 1) != displayPresent)
+            ++times.failedOpens;
+        const int64_t close = Ticks();
+        host.Driver()->Close();
+        times.closeMs.Add(MillisSince(close));
+    }
+    SimReset();
+    SimSetLogService(0);
+    return times;
+}
+
+BurstResult MeasureBurst(IBrailleDriver* driver, int writes, DWORD deviceWriteMs) {
+    BurstResult result;
+    WriteAndSettle(driver);
+    SimSetDelay(3, deviceWriteMs);
+    const int mark = SimCallCount();
+    const int writesBefore = SimCountCalls(3);
+    const int64_t start = Ticks();
+    const CellPattern last = WriteRun(driver, writes, &result.refused);
+    const int64_t end = Ticks();
+    result.hostMs = TicksToMicros(end - start) / 1000.0;
+    SimCall shownBy; // stamped with its end in the same step that shows the cells
+    result.shown = WaitUntilShown(last, kShowTimeoutMs) && FindWrite(last, mark, &shownBy);
+    if (result.shown) {
+        result.shownAfterLastMs = TicksToMicros(shownBy.endTicks - end) / 1000.0;
+        result.shownAfterFirstMs = TicksToMicros(shownBy.endTicks - start) / 1000.0;
+    }
+    result.deviceWrites = SimCountCalls(3) - writesBefore;
+    result.deviceWriteMs = MeanDeviceWriteMs(mark);
+    SimSetDelay(3, 0);
+    return result;
+}
+
+MemoryResult MeasureWriteMemory(IBrailleDriver* driver, int writesPerRound, int rounds) {
+    MemoryResult result;
+    auto round = [&] {
+        const CellPattern last = WriteRun(driver, writesPerRound, &result.refused);
+        WaitUntilShown(last, kShowTimeoutMs);
+    };
+    round(); // warm-up: heaps and queues reach their working size
+    const size_t start = PrivateBytes();
+    size_t before = start;
+    for (int i = 0; i < rounds; ++i) {
+        round();
+        const size_t after = PrivateBytes();
+        result.worstRoundGrowth = std::max(
+            result.worstRoundGrowth, static_cast<double>(after) - static_cast<double>(before));
+        before = after;
+    }
+    result.growthPerRound =
+        (static_cast<double>(before) - static_cast<double>(start)) / static_cast<double>(rounds);
+    return result;
+}
