@@ -1,0 +1,112 @@
+#include "SerialPortStage.h"
+
+#include <cwchar>
+
+#define _WIN32_DCOM
+#include <wbemidl.h>
+
+#include "ComHandles.h"
+#include "PortChoice.h"
+
+namespace {
+
+// COM security is set once per process: a host that set it already
+// (RPC_E_TOO_LATE) has left it as good as set now.
+bool InitializeProcessSecurity() {
+    const HRESULT result =
+        CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                             RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    return SUCCEEDED(result) || result == RPC_E_TOO_LATE;
+}
+
+bool CreateLocator(ComRef<IWbemLocator>& locator) {
+    return SUCCEEDED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IWbemLocator, locator.PutVoid()));
+}
+
+bool ConnectLocalCimv2(IWbemLocator* locator, ComRef<IWbemServices>& services) {
+    const Bstr space(L"ROOT\\CIMV2");
+    return SUCCEEDED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr,
+                                            nullptr, services.Put()));
+}
+
+bool ImpersonateOnCalls(IWbemServices* services) {
+    return SUCCEEDED(CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                       RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                                       EOAC_NONE));
+}
+
+bool QuerySerialPorts(IWbemServices* services, ComRef<IEnumWbemClassObject>& ports) {
+    const Bstr language(L"WQL");
+    const Bstr query(L"SELECT * FROM Win32_SerialPort");
+    return SUCCEEDED(services->ExecQuery(language.get(), query.get(),
+                                         WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+                                         nullptr, ports.Put()));
+}
+
+// A property's text up to its terminator; false when the property is missing,
+// null or of another type.
+bool CopyText(const Variant& property, HRESULT getResult, std::wstring& text) {
+    if (FAILED(getResult) || property.value().vt != VT_BSTR)
+        return false;
+    const BSTR value = property.value().bstrVal;
+    text.assign(value != nullptr ? value : L"");
+    return true;
+}
+
+// Offers one listed port to the chooser; a port without a usable DeviceID or
+// PNPDeviceID is passed over. Returns true when the choice is final.
+bool OfferPort(IWbemClassObject* port, const Bstr& deviceIdName, const Bstr& pnpName,
+               PortChooser& chooser) {
+    std::wstring deviceId;
+    std::wstring pnpDeviceId;
+    bool usable;
+    {
+        Variant deviceIdValue;
+        Variant pnpValue;
+        const HRESULT deviceIdResult =
+            port->Get(deviceIdName.get(), 0, deviceIdValue.get(), nullptr, nullptr);
+        const HRESULT pnpResult = port->Get(pnpName.get(), 0, pnpValue.get(), nullptr, nullptr);
+        usable = CopyText(deviceIdValue, deviceIdResult, deviceId) &&
+                 CopyText(pnpValue, pnpResult, pnpDeviceId);
+    }
+    if (!usable || deviceId.empty())
+        return false;
+    return chooser.Offer(deviceId, pnpDeviceId);
+}
+
+void ChooseAmongPorts(IEnumWbemClassObject* ports, PortChooser& chooser) {
+    const Bstr deviceIdName(L"DeviceID");
+    const Bstr pnpName(L"PNPDeviceID");
+    for (;;) {
+        ComRef<IWbemClassObject> port;
+        ULONG returned = 0;
+        ports->Next(WBEM_INFINITE, 1, port.Put(), &returned);
+        if (returned == 0 || !port)
+            return;
+        if (OfferPort(port.get(), deviceIdName, pnpName, chooser))
+            return;
+    }
+}
+
+} // namespace
+
+bool FindSerialPort(const std::wstring& addressText, std::wstring& deviceId) {
+    // Declared in this order so that the interfaces go before COM itself.
+    ComApartment apartment;
+    if (!apartment.joined() || !InitializeProcessSecurity())
+        return false;
+    ComRef<IWbemLocator> locator;
+    if (!CreateLocator(locator))
+        return false;
+    ComRef<IWbemServices> services;
+    if (!ConnectLocalCimv2(locator.get(), services) || !ImpersonateOnCalls(services.get()))
+        return false;
+    ComRef<IEnumWbemClassObject> ports;
+    if (!QuerySerialPorts(services.get(), ports))
+        return false;
+    PortChooser chooser(addressText);
+    ChooseAmongPorts(ports.get(), chooser);
+    deviceId = chooser.chosen();
+    return true;
+}

@@ -1,0 +1,253 @@
+// One whole search, Bluetooth then WMI, on the calling thread.
+#include <cstring>
+#include <thread>
+
+#define _WIN32_DCOM
+#include <wbemidl.h>
+
+#include "DiscoveryFixture.h"
+#include "FindDisplayPort.h"
+#include "ImportPatch.h"
+
+namespace {
+
+class Search : public DiscoveryTest {
+protected:
+    void SetUp() override {
+        DiscoveryTest::SetUp();
+        AddDevice(L"ZR47-0001", kDisplayAddress);
+    }
+};
+
+// A thread that has left COM completely can join the single-threaded
+// apartment afresh; one still in the multithreaded apartment cannot.
+bool ComLeftByThisThread() {
+    const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (SUCCEEDED(result))
+        CoUninitialize();
+    return result == S_OK;
+}
+
+void ExpectFailedWithoutLeftovers(int code, const DiscoveryResult& result) {
+    EXPECT_EQ(code, -1);
+    EXPECT_EQ(result.completed, 0);
+    EXPECT_EQ(WmiRecord().liveObjects, 0) << "every WMI interface is released";
+    EXPECT_TRUE(ComLeftByThisThread()) << "COM is uninitialised";
+}
+
+TEST_F(Search, FindsTheDisplaysPortThroughTheExactWmiCalls) {
+    SimWmiAddPort(L"COM3", L"ACPI\\PNP0501\\1");
+    SimWmiAddPort(L"COM12", DisplayPortIdentity().c_str());
+    DiscoveryResult result;
+    EXPECT_EQ(SearchDisplayPort(result), 1);
+    EXPECT_EQ(result.completed, 1);
+    EXPECT_EQ(result.deviceId, L"COM12");
+    EXPECT_STREQ(result.portName, "COM12");
+
+    const SimWmiRecord wmi = WmiRecord();
+    EXPECT_EQ(wmi.locatorsCreated, 1);
+    EXPECT_STREQ(wmi.connectNamespace, L"ROOT\\CIMV2");
+    EXPECT_EQ(wmi.connectExtras, 0);
+    EXPECT_EQ(wmi.blankets, 1);
+    EXPECT_EQ(wmi.blanketAuthn, static_cast<DWORD>(RPC_C_AUTHN_WINNT));
+    EXPECT_EQ(wmi.blanketAuthz, static_cast<DWORD>(RPC_C_AUTHZ_NONE));
+    EXPECT_EQ(wmi.blanketAuthnLevel, static_cast<DWORD>(RPC_C_AUTHN_LEVEL_CALL));
+    EXPECT_EQ(wmi.blanketImpLevel, static_cast<DWORD>(RPC_C_IMP_LEVEL_IMPERSONATE));
+    EXPECT_EQ(wmi.blanketCapabilities, static_cast<DWORD>(EOAC_NONE));
+    EXPECT_EQ(wmi.blanketExtras, 0);
+    EXPECT_STREQ(wmi.queryLanguage, L"WQL");
+    EXPECT_STREQ(wmi.queryText, L"SELECT * FROM Win32_SerialPort");
+    EXPECT_EQ(wmi.queryFlags, 0x30);
+    EXPECT_EQ(wmi.queryContextGiven, 0);
+    EXPECT_EQ(wmi.nextTimeout, static_cast<LONG>(WBEM_INFINITE));
+    EXPECT_EQ(wmi.nextCount, 1u);
+    EXPECT_EQ(wmi.gets, 4);
+    EXPECT_EQ(wmi.getExtras, 0);
+    EXPECT_EQ(wmi.liveObjects, 0);
+    EXPECT_TRUE(ComLeftByThisThread());
+}
+
+TEST_F(Search, StopsAtThePortWithTheAddressAtIndex74) {
+    SimWmiAddPort(L"COM4", L"X-123456789abc");
+    SimWmiAddPort(L"com8", DisplayPortIdentity(L"123456789abc").c_str());
+    SimWmiAddPort(L"COM9", L"X-123456789ABC");
+    DiscoveryResult result;
+    EXPECT_EQ(SearchDisplayPort(result), 1);
+    EXPECT_EQ(result.deviceId, L"com8") << "lower case on both sides, DeviceID as given";
+    EXPECT_EQ(WmiRecord().portsHandedOut, 2) << "ports after the final one are not fetched";
+    EXPECT_EQ(WmiRecord().liveObjects, 0);
+}
+
+TEST_F(Search, WithoutIndex74TheLaterListedPortWins) {
+    SimWmiAddPort(L"COM4", L"SHORT\\123456789ABC");
+    SimWmiAddPort(L"COM6", L"ACPI\\PNP0501\\1");
+    SimWmiAddPort(L"COM5", L"ALSO\\SHORT\\123456789ABC\\1");
+    DiscoveryResult result;
+    EXPECT_EQ(SearchDisplayPort(result), 1);
+    EXPECT_EQ(result.deviceId, L"COM5");
+    EXPECT_STREQ(result.portName, "COM5");
+}
+
+TEST_F(Search, DisplayWithoutPortCompletesEmptyAndKeepsTheEarlierPortName) {
+    SimWmiAddPort(L"COM3", DisplayPortIdentity(L"AABBCCDDEEFF").c_str());
+    DiscoveryResult result;
+    strcpy(result.portName, "COM9");
+    EXPECT_EQ(SearchDisplayPort(result), 1);
+    EXPECT_EQ(result.completed, 1);
+    EXPECT_EQ(result.deviceId, L"");
+    EXPECT_STREQ(result.portName, "COM9");
+}
+
+TEST_F(Search, NoDisplayAmongTheDevicesYieldsNoPortAtAll) {
+    SimBtReset();
+    AddDevice(L"Headset", kDisplayAddress);
+    SimWmiAddPort(L"COM3", L"ACPI\\PNP0501\\1");
+    SimWmiAddPort(L"COM12", DisplayPortIdentity().c_str());
+    DiscoveryResult result;
+    EXPECT_EQ(SearchDisplayPort(result), 1);
+    EXPECT_EQ(result.completed, 1);
+    EXPECT_EQ(result.deviceId, L"");
+    EXPECT_STREQ(result.portName, "");
+}
+
+TEST_F(Search, NoAuthenticatedDeviceEndsBeforeAnyWmiCall) {
+    SimBtReset();
+    AddDevice(L"ZR47-0001", kDisplayAddress, kSimBtRemembered);
+    SimWmiAddPort(L"COM12", DisplayPortIdentity().c_str());
+    DiscoveryResult result;
+    EXPECT_EQ(SearchDisplayPort(result), -1);
+    EXPECT_EQ(result.completed, 0);
+    EXPECT_EQ(WmiRecord().locatorsCreated, 0);
+    EXPECT_TRUE(ComLeftByThisThread());
+}
+
+TEST_F(Search, PortsWithoutTextIdentitiesArePassedOver) {
+    const std::wstring display = DisplayPortIdentity();
+    SimWmiAddPort(L"COM2", L"X\\123456789ABC");
+    SimWmiAddOddPort(kSimWmiNull, L"", kSimWmiText, display.c_str());
+    SimWmiAddOddPort(kSimWmiMissing, L"", kSimWmiText, display.c_str());
+    SimWmiAddOddPort(kSimWmiNumber, L"", kSimWmiText, display.c_str());
+    SimWmiAddOddPort(kSimWmiText, L"", kSimWmiText, display.c_str());
+    SimWmiAddOddPort(kSimWmiText, L"COM20", kSimWmiNull, L"");
+    SimWmiAddOddPort(kSimWmiText, L"COM21", kSimWmiMissing, L"");
+    SimWmiAddOddPort(kSimWmiText, L"COM22", kSimWmiNumber, L"");
+    DiscoveryResult result;
+    EXPECT_EQ(SearchDisplayPort(result), 1);
+    EXPECT_EQ(result.deviceId, L"COM2");
+    EXPECT_EQ(WmiRecord().portsHandedOut, 8);
+    EXPECT_EQ(WmiRecord().liveObjects, 0);
+}
+
+TEST_F(Search, EachWmiFailureEndsTheSearchAndReleasesWhatWasTaken) {
+    const struct {
+        SimWmiStep step;
+        int connects, blankets, queries;
+    } steps[] = {
+        {kSimWmiCreateLocator, 0, 0, 0},
+        {kSimWmiConnect, 1, 0, 0},
+        {kSimWmiBlanket, 1, 1, 0},
+        {kSimWmiQuery, 1, 1, 1},
+    };
+    for (const auto& s : steps) {
+        SimWmiReset();
+        SimWmiAddPort(L"COM12", DisplayPortIdentity().c_str());
+        SimWmiFailAt(s.step, WBEM_E_ACCESS_DENIED);
+        DiscoveryResult result;
+        ExpectFailedWithoutLeftovers(SearchDisplayPort(result), result);
+        const SimWmiRecord wmi = WmiRecord();
+        EXPECT_EQ(wmi.connects, s.connects) << "step " << s.step;
+        EXPECT_EQ(wmi.blankets, s.blankets) << "step " << s.step;
+        EXPECT_EQ(wmi.queries, s.queries) << "step " << s.step;
+        EXPECT_EQ(result.deviceId, L"");
+    }
+}
+
+TEST_F(Search, APortNameThatDoesNotFitFailsTheSearch) {
+    const std::wstring longName(30, L'C');
+    SimWmiAddPort(longName.c_str(), DisplayPortIdentity().c_str());
+    DiscoveryResult result;
+    strcpy(result.portName, "COM9");
+    ExpectFailedWithoutLeftovers(SearchDisplayPort(result), result);
+    EXPECT_STREQ(result.portName, "COM9");
+}
+
+TEST_F(Search, ALaterSearchReplacesTheEarlierPortNameWhole) {
+    DiscoveryResult result;
+    SimWmiAddPort(L"COM12", DisplayPortIdentity().c_str());
+    ASSERT_EQ(SearchDisplayPort(result), 1);
+    SimWmiReset();
+    SimWmiAddPort(L"COM5", DisplayPortIdentity().c_str());
+    ASSERT_EQ(SearchDisplayPort(result), 1);
+    const char expected[qorn::kDiscoveredPortSize] = "COM5";
+    EXPECT_EQ(memcmp(result.portName, expected, sizeof expected), 0);
+}
+
+TEST_F(Search, AThreadAlreadyInTheSingleThreadedApartmentCannotSearch) {
+    SimWmiAddPort(L"COM12", DisplayPortIdentity().c_str());
+    int code = 0;
+    DiscoveryResult result;
+    HRESULT stillThere = E_FAIL;
+    std::thread apartmentThread([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        code = SearchDisplayPort(result);
+        // The thread's own apartment is untouched by the failed search.
+        stillThere = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        CoUninitialize();
+        CoUninitialize();
+    });
+    apartmentThread.join();
+    EXPECT_EQ(code, -1);
+    EXPECT_EQ(result.completed, 0);
+    EXPECT_EQ(stillThere, S_FALSE);
+    EXPECT_EQ(WmiRecord().locatorsCreated, 0);
+}
+
+TEST_F(Search, FindsNoPortThroughTheSystemsOwnWmi) {
+    // Wine's WMI answers the real call sequence but lists no serial port.
+    SimWmiUseSystemWmi();
+    DiscoveryResult result;
+    EXPECT_EQ(SearchDisplayPort(result), 1);
+    EXPECT_EQ(result.completed, 1);
+    EXPECT_EQ(result.deviceId, L"");
+    EXPECT_EQ(WmiRecord().locatorsCreated, 0) << "the stand-in was not used";
+    EXPECT_TRUE(ComLeftByThisThread());
+}
+
+// COM security as the host process may already have set it.
+struct SecurityCall {
+    HRESULT answer = S_OK;
+    int calls = 0;
+    bool expectedArguments = false;
+} g_security;
+
+HRESULT WINAPI AnswerSecurity(PSECURITY_DESCRIPTOR descriptor, LONG services,
+                              SOLE_AUTHENTICATION_SERVICE* list, void* reserved1, DWORD authnLevel,
+                              DWORD impLevel, void* authList, DWORD capabilities, void* reserved3) {
+    ++g_security.calls;
+    g_security.expectedArguments =
+        descriptor == nullptr && services == -1 && list == nullptr && reserved1 == nullptr &&
+        authnLevel == RPC_C_AUTHN_LEVEL_DEFAULT && impLevel == RPC_C_IMP_LEVEL_IMPERSONATE &&
+        authList == nullptr && capabilities == EOAC_NONE && reserved3 == nullptr;
+    return g_security.answer;
+}
+
+TEST_F(Search, SecuritySetEarlierInTheProcessDoesNotStopTheSearch) {
+    SimWmiAddPort(L"COM12", DisplayPortIdentity().c_str());
+    ImportPatch patch("ole32.dll", "CoInitializeSecurity",
+                      reinterpret_cast<void*>(&AnswerSecurity));
+    ASSERT_TRUE(patch.applied());
+
+    g_security = SecurityCall{RPC_E_TOO_LATE};
+    DiscoveryResult found;
+    EXPECT_EQ(SearchDisplayPort(found), 1);
+    EXPECT_EQ(found.deviceId, L"COM12");
+    EXPECT_EQ(g_security.calls, 1);
+    EXPECT_TRUE(g_security.expectedArguments);
+
+    g_security = SecurityCall{E_ACCESSDENIED};
+    DiscoveryResult refused;
+    ExpectFailedWithoutLeftovers(SearchDisplayPort(refused), refused);
+    EXPECT_EQ(WmiRecord().locatorsCreated, 1) << "no locator after refused security";
+}
+
+} // namespace
