@@ -9,7 +9,9 @@
 #include <windows.h>
 
 #include "ScreenReaderHost.h"
+#include "SimulatedBluetooth.h"
 #include "SimulatedDisplay.h"
+#include "SimulatedWmi.h"
 
 namespace {
 
@@ -77,6 +79,30 @@ void ShowIdentity(IBrailleDriver* driver) {
     const int version = driver->GetDriverVersion();
     Say("driver: %s by %s, version %d.%d.%d.%d", name, maker, (version >> 24) & 0xFF,
         (version >> 16) & 0xFF, (version >> 8) & 0xFF, version & 0xFF);
+}
+
+// The machine as the demo sets it up: a phone and the display paired over
+// Bluetooth, and three serial ports, one of them the display's.
+bool PairTheDisplay() {
+    const uint8_t phone[6] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+    const uint8_t display[6] = {0xBC, 0x9A, 0x78, 0x56, 0x34, 0x12};
+    SimBtReset();
+    SimBtAddDevice(L"Pocket phone", phone, kSimBtAuthenticated);
+    SimBtAddDevice(L"ZR47-0412", display, kSimBtAuthenticated);
+    if (SimWmiInstall() != 1) {
+        Say("the simulated WMI could not be registered in this Wine prefix");
+        return false;
+    }
+    SimWmiReset();
+    SimWmiAddPort(L"COM1", L"ACPI\\PNP0501\\1");
+    SimWmiAddPort(L"COM4", L"BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0000\\"
+                           L"7&1D80ECD3&0&000000000000_000000000");
+    SimWmiAddPort(L"COM12", L"BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\"
+                            L"7&1D80ECD3&0&123456789ABC_C00000000");
+    Say("paired over Bluetooth: \"Pocket phone\", \"ZR47-0412\" (12:34:56:78:9A:BC)");
+    Say("serial ports: COM1 (built in), COM4 (Bluetooth, no device), COM12 (Bluetooth, the "
+        "display)");
+    return true;
 }
 
 bool OpenAutomatically(ScreenReaderHost& host) {
@@ -215,7 +241,7 @@ int main() {
     ShowIdentity(driver);
 
     Heading("Open");
-    if (!OpenAutomatically(host))
+    if (!PairTheDisplay() || !OpenAutomatically(host))
         return 1;
 
     Heading("Braille output");
@@ -235,6 +261,7 @@ int main() {
     driver->Close();
     Say("host closes the driver: link %s", SimIsLinkOpen() ? "up" : "closed");
     host.Unload();
+    SimWmiUseSystemWmi();
     Say("driver unloaded");
     return 0;
 }
