@@ -57,8 +57,7 @@ void HandleSuspend(CBrailleSampleDriver* driver, int32_t flag) {
     }
 }
 
-void HandleCommand(CBrailleSampleDriver* driver, UINT message, const char* buffer,
-                   int32_t length) {
+void HandleCommand(CBrailleSampleDriver* driver, UINT message, const char* buffer, int32_t length) {
     switch (message) {
     case WM_WORKER_OPEN:
         driver->m_cellCount = qorn::kDefaultCellCount;
@@ -102,6 +101,46 @@ bool RunCommand(WorkerLaunch* launch, const MSG& msg) {
     return msg.message == WM_WORKER_QUIT;
 }
 
+// A write that puts cells on the display: a write with cells, or a clear.
+bool IsCellWrite(const MSG& msg) {
+    return msg.message == WM_WORKER_CLEAR || (msg.message == WM_WORKER_WRITE && msg.wParam != 0);
+}
+
+// A cell write made stale by a newer one: released and acknowledged, never sent.
+void SkipCommand(WorkerLaunch* launch, const MSG& msg) {
+    free(reinterpret_cast<void*>(msg.wParam));
+    AcknowledgeTicket(launch->driver, CommandTicket(msg.lParam));
+    SetEvent(launch->ackEvent);
+}
+
+// Takes the commands queued right behind a cell write while they are cell
+// writes too, keeping only the newest in *write, so that a slow display shows
+// the host's latest cells instead of working through stale ones. The command
+// that ends the run, if any, is left in *next and true returned: it runs after
+// the write, so no command passes another. Taking each command out instead of
+// peeking at it costs the worker one queue call per command, as before.
+bool TakeNewestCellWrite(WorkerLaunch* launch, MSG* write, MSG* next) {
+    const HWND threadMessagesOnly = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
+    while (PeekMessageA(next, threadMessagesOnly, WM_WORKER_QUIT, WM_WORKER_SERVICE, PM_REMOVE)) {
+        if (!IsCellWrite(*next))
+            return true;
+        SkipCommand(launch, *write);
+        *write = *next;
+    }
+    return false;
+}
+
+// Runs a command taken from the queue; a cell write is first replaced by the
+// newest of those queued right behind it. Returns true once quit has run.
+bool RunQueuedCommand(WorkerLaunch* launch, MSG msg) {
+    if (!IsCellWrite(msg))
+        return RunCommand(launch, msg);
+    MSG next;
+    const bool hasNext = TakeNewestCellWrite(launch, &msg, &next);
+    RunCommand(launch, msg);
+    return hasNext && RunCommand(launch, next);
+}
+
 void ServiceTick(WorkerLaunch* launch) {
     try {
         QornTI_Service();
@@ -117,7 +156,7 @@ void RunMessageLoop(WorkerLaunch* launch) {
         if (GetMessageA(&msg, nullptr, 0, 0) <= 0)
             continue;
         if (msg.hwnd == nullptr && IsWorkerCommand(msg.message)) {
-            if (RunCommand(launch, msg))
+            if (RunQueuedCommand(launch, msg))
                 return;
         } else if (msg.message == WM_TIMER) {
             ServiceTick(launch);

@@ -64,17 +64,14 @@ TEST_F(WorkerTest, FailedWritesTurnTheLinkStaleAtTheFourthAndRelinkAtTheTwentyFi
     OpenOn("COM5");
     SimSetResult(3, 0);
     for (int i = 1; i <= 3; ++i)
-        driver->WriteCells(kCells, 12);
-    Drain();
+        WriteAndDrain(kCells, 12);
     EXPECT_EQ(driver->m_writeFailures, 3);
     EXPECT_EQ(driver->m_linkStale, 0);
-    driver->WriteCells(kCells, 12);
-    Drain();
+    WriteAndDrain(kCells, 12);
     EXPECT_EQ(driver->m_linkStale, 1);
     EXPECT_EQ(driver->m_linkUp, 1);
     for (int i = 5; i <= 20; ++i)
-        driver->WriteCells(kCells, 12);
-    Drain();
+        WriteAndDrain(kCells, 12);
     EXPECT_EQ(SimCountCalls(2), 0);
     EXPECT_EQ(SimCountCalls(15), 1);
     const int mark = SimCallCount();
@@ -95,9 +92,10 @@ TEST_F(WorkerTest, ASuccessfulWriteEndsStaleness) {
     OpenOn("COM5");
     const int32_t failures[5] = {0, 0, 0, 0, 0};
     SimQueueResults(3, failures, 5);
-    for (int i = 0; i < 6; ++i)
-        driver->WriteCells(kCells, 12);
-    Drain();
+    for (int i = 0; i < 5; ++i)
+        WriteAndDrain(kCells, 12);
+    ASSERT_EQ(driver->m_linkStale, 1);
+    WriteAndDrain(kCells, 12);
     EXPECT_EQ(driver->m_linkStale, 0);
     EXPECT_EQ(driver->m_writeFailures, 0);
 }

@@ -123,8 +123,7 @@ TEST_F(WorkerTest, ResumeRelinksOnlyAStaleLink) {
     SimSetResult(3, 0);
     const unsigned char cells[12] = {};
     for (int i = 0; i < 4; ++i)
-        driver->WriteCells(cells, 12);
-    Drain();
+        WriteAndDrain(cells, 12);
     ASSERT_EQ(driver->m_linkStale, 1);
     PostCommand(driver.get(), kCmdSuspend, nullptr, 0, true);
     EXPECT_EQ(SimCountCalls(2), 1);

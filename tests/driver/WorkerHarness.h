@@ -39,5 +39,12 @@ protected:
     // A no-op with a wait: everything posted before it has been handled.
     void Drain() { PostCommand(driver.get(), kCmdNop, nullptr, 0, true); }
 
+    // A cell write the worker has handled before this returns. Writes posted
+    // back to back are coalesced, so tests that count sent writes use this.
+    void WriteAndDrain(const unsigned char* cells, int32_t count) {
+        driver->WriteCells(cells, count);
+        Drain();
+    }
+
     std::unique_ptr<CBrailleSampleDriver> driver;
 };
