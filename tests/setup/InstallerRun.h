@@ -1,0 +1,60 @@
+// Runs the real QornSetup.exe from the bin folder with the simulated
+// Bluetooth API, the simulated WMI and a recording DriverUtility.exe.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+struct InstallerOutcome {
+    bool ended = false; // within the run's time limit
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string printed; // everything on its standard output and error
+    double milliseconds = 0;
+};
+
+class InstallerRun : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    void SetUp() override;
+    void TearDown() override;
+
+    // Scripts for the next run (UTF-8 lines in the stand-ins' formats).
+    void ScriptBluetooth(const std::string& lines);
+    void ScriptSerialPorts(const std::wstring& lines);
+
+    // Copies the recording tool to path, making its folders; returns path.
+    std::wstring PlaceTool(const std::wstring& path);
+    // Where the system's program-files candidate lies.
+    static std::wstring ProgramFilesTool();
+
+    InstallerOutcome Run(const std::vector<std::wstring>& arguments,
+                         const std::wstring& currentDirectory = L"");
+
+    // The command lines the tool recorded: waits up to waitMs for the first.
+    std::vector<std::wstring> ToolCommandLines(DWORD waitMs = 20000);
+
+    // A run ends well: exit code 0, nothing printed.
+    static void ExpectQuietSuccess(const InstallerOutcome& outcome);
+
+    std::wstring root_; // a fresh folder for this test
+    std::wstring log_;
+
+private:
+    static void RemoveProgramFilesTool();
+    std::wstring bluetoothScript_;
+    std::wstring wmiScript_;
+};
+
+// The quoted tool path, a blank, then the registration command.
+std::wstring ToolCommandLine(const std::wstring& toolPath, const std::wstring& port);
+
+std::wstring UpperCased(std::wstring text);
+
+// 12:34:56:78:9A:BC paired and authenticated, under the display's name.
+constexpr char kPairedDisplay[] = "device authenticated 12:34:56:78:9A:BC ZR47-0001\n";
+// The serial port that Windows made for that display.
+std::wstring DisplayPort(const std::wstring& deviceId,
+                         const std::wstring& address = L"123456789ABC");
