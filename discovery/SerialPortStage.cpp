@@ -1,7 +1,5 @@
 #include "SerialPortStage.h"
 
-#include <cwchar>
-
 #define _WIN32_DCOM
 #include <wbemidl.h>
 
