@@ -107,9 +107,14 @@ bool IsCellWrite(const MSG& msg) {
 }
 
 // A cell write made stale by a newer one: released and acknowledged, never sent.
+// Only a waiter needs the event, and every waiter holds a ticket; leaving it
+// alone otherwise keeps a skip to one call into the system.
 void SkipCommand(WorkerLaunch* launch, const MSG& msg) {
     free(reinterpret_cast<void*>(msg.wParam));
-    AcknowledgeTicket(launch->driver, CommandTicket(msg.lParam));
+    const uint32_t ticket = CommandTicket(msg.lParam);
+    if (ticket == 0)
+        return;
+    AcknowledgeTicket(launch->driver, ticket);
     SetEvent(launch->ackEvent);
 }
 
