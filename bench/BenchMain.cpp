@@ -5,6 +5,7 @@
 //   bench.exe --quick   smaller counts, for a quick check that it all runs
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "DriverFigures.h"
 #include "Parameters.h"
@@ -14,20 +15,22 @@
 namespace {
 
 struct BenchSizes {
+    int slices = 20; // floor and driver take turns, a slice each
     int costBatches = 50;
     int costPerBatch = 200;
     int latencyRounds = 1000;
     int keyRounds = 1000;
     int keyEvents = 5000;
-    int openRounds = 5;
+    int openRounds = 9;
     int burstWrites = 1000;
     DWORD deviceWriteMs = 5;
     int memoryWrites = 100000;
-    int memoryRounds = 3;
+    int memoryRounds = 5;
 };
 
 BenchSizes QuickSizes() {
     BenchSizes sizes;
+    sizes.slices = 5;
     sizes.costBatches = 5;
     sizes.costPerBatch = 100;
     sizes.latencyRounds = 100;
@@ -44,7 +47,8 @@ constexpr double kMemoryUnit = 100000.0; // writes per reported memory figure
 const char kWithinTwice[] = "<= 2x floor";
 
 void Progress(const char* what) {
-    fprintf(stderr, "measuring: %s\n", what);
+    static const int64_t start = Ticks();
+    fprintf(stderr, "%6.1f s  measuring: %s\n", MillisSince(start) / 1000.0, what);
     fflush(stderr);
 }
 
@@ -58,10 +62,24 @@ void PrintMachine() {
            wineVersion != nullptr ? wineVersion() : "none (Windows)");
 }
 
+// Runs the floor's and the driver's measurement in turns, a slice at a time,
+// so that drift in the machine's load weighs on both alike.
+void InTurns(int slices, Samples& floor, Samples& ours,
+             const std::function<Samples()>& measureFloor,
+             const std::function<Samples()>& measureOurs) {
+    for (int slice = 0; slice < slices; ++slice) {
+        floor.Append(measureFloor());
+        ours.Append(measureOurs());
+    }
+}
+
 void AddCostRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver) {
     Progress("WriteCells host cost");
-    const Samples floor = MeasureBarePostCost(sizes.costBatches, sizes.costPerBatch);
-    const Samples ours = MeasureWriteCellsCost(driver, sizes.costBatches, sizes.costPerBatch);
+    const int batches = sizes.costBatches / sizes.slices;
+    Samples floor, ours;
+    InTurns(
+        sizes.slices, floor, ours, [&] { return MeasureBarePostCost(batches, sizes.costPerBatch); },
+        [&] { return MeasureWriteCellsCost(driver, batches, sizes.costPerBatch); });
     table.Add({"WriteCells host cost, median", Micros(ours.Median()), Micros(floor.Median()),
                Ratio(ours.Median(), floor.Median()), kWithinTwice});
     table.Add({"WriteCells host cost, p99", Micros(ours.Percentile(0.99)),
@@ -71,8 +89,11 @@ void AddCostRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* dr
 
 void AddWriteLatencyRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver) {
     Progress("WriteCells to device write latency");
-    const Samples floor = MeasureBarePostAndWake(sizes.latencyRounds);
-    const Samples ours = MeasureWriteToDeviceLatency(driver, sizes.latencyRounds);
+    const int rounds = sizes.latencyRounds / sizes.slices;
+    Samples floor, ours;
+    InTurns(
+        sizes.slices, floor, ours, [&] { return MeasureBarePostAndWake(rounds); },
+        [&] { return MeasureWriteToDeviceLatency(driver, rounds); });
     table.Add({"WriteCells -> ordinal 3, median", Micros(ours.Median()), Micros(floor.Median()),
                Ratio(ours.Median(), floor.Median()), kWithinTwice});
     table.Add({"WriteCells -> ordinal 3, p99", Micros(ours.Percentile(0.99)),
@@ -82,8 +103,11 @@ void AddWriteLatencyRows(ResultTable& table, const BenchSizes& sizes, IBrailleDr
 
 void AddKeyRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host) {
     Progress("key event to KeyPressed latency");
-    const Samples floor = MeasureBareSendLatency(sizes.keyRounds);
-    const Samples ours = MeasureKeyToHostLatency(host, sizes.keyRounds);
+    const int rounds = sizes.keyRounds / sizes.slices;
+    Samples floor, ours;
+    InTurns(
+        sizes.slices, floor, ours, [&] { return MeasureBareSendLatency(rounds); },
+        [&] { return MeasureKeyToHostLatency(host, rounds); });
     table.Add({"Key event -> KeyPressed, median", Micros(ours.Median()), Micros(floor.Median()),
                Ratio(ours.Median(), floor.Median()), kWithinTwice});
     table.Add({"Key event -> KeyPressed, p99", Micros(ours.Percentile(0.99)),
@@ -99,6 +123,8 @@ void AddKeyRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host) {
 
 void AddOpenCloseRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host) {
     Progress("Open and Close");
+    MeasureBareWorkerStartStop(1); // first-time costs (class, code pages) left out of both
+    MeasureOpenClose(host, false, 1);
     const StartStopTimes floor = MeasureBareWorkerStartStop(sizes.openRounds);
     const OpenCloseTimes absent = MeasureOpenClose(host, false, sizes.openRounds);
     const OpenCloseTimes present = MeasureOpenClose(host, true, sizes.openRounds);
@@ -127,6 +153,10 @@ void AddBurstRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* d
     table.Add({"Burst: last call -> display shows it",
                burst.shown ? Millis(burst.shownAfterLastMs) : "never", Millis(burst.deviceWriteMs),
                Ratio(burst.shownAfterLastMs, burst.deviceWriteMs), "<= 2 device writes"});
+    table.Add({"  of which: device busy with an earlier write", Millis(burst.deviceBusyMs), "-",
+               "-", "-"});
+    table.Add({"  of which: worker taking the queue", Millis(burst.queueMs), "-", "-", "-"});
+    table.Add({"  of which: the final device write", Millis(burst.finalWriteMs), "-", "-", "-"});
     table.Add({"Burst: first call -> display shows last",
                burst.shown ? Millis(burst.shownAfterFirstMs) : "never", "-", "-", "-"});
     snprintf(name, sizeof name, "%d of %d", burst.deviceWrites, sizes.burstWrites);

@@ -19,6 +19,9 @@ inline double MillisSince(int64_t startTicks) {
 class Samples {
 public:
     void Add(double micros) { values_.push_back(micros); }
+    void Append(const Samples& more) {
+        values_.insert(values_.end(), more.values_.begin(), more.values_.end());
+    }
     bool Empty() const { return values_.empty(); }
     double Percentile(double fraction) const;
     double Median() const { return Percentile(0.5); }

@@ -27,14 +27,25 @@ bool WaitUntilShown(const CellPattern& pattern, DWORD timeoutMs) {
     return true;
 }
 
-// The device write of these cells logged at or after `from`, newest first.
-bool FindWrite(const CellPattern& pattern, int from, SimCall* found) {
+// The device write of these cells logged at or after `from`, newest first;
+// its log index, or -1.
+int FindWrite(const CellPattern& pattern, int from, SimCall* found) {
     for (int index = SimCallCount() - 1; index >= from; --index) {
         if (SimGetCall(index, found) && found->ordinal == 3 &&
             memcmp(found->cells, pattern.cells, kBenchCells) == 0)
-            return true;
+            return index;
     }
-    return false;
+    return -1;
+}
+
+// End of the device write logged before `before` and at or after `from`; 0 if none.
+int64_t PreviousWriteEnd(int from, int before) {
+    SimCall call;
+    for (int index = before - 1; index >= from; --index) {
+        if (SimGetCall(index, &call) && call.ordinal == 3)
+            return call.endTicks;
+    }
+    return 0;
 }
 
 // Mean duration of the device writes logged at or after `from`.
@@ -129,7 +140,7 @@ Samples MeasureWriteToDeviceLatency(IBrailleDriver* driver, int rounds) {
         const int64_t start = Ticks();
         driver->WriteCells(pattern.cells, kBenchCells);
         SimCall call;
-        if (!SimWaitCallsReturned(3, writes + 1, 5000) || !FindWrite(pattern, mark, &call))
+        if (!SimWaitCallsReturned(3, writes + 1, 5000) || FindWrite(pattern, mark, &call) < 0)
             break;
         samples.Add(TicksToMicros(call.startTicks - start));
     }
@@ -193,10 +204,16 @@ BurstResult MeasureBurst(IBrailleDriver* driver, int writes, DWORD deviceWriteMs
     const int64_t end = Ticks();
     result.hostMs = TicksToMicros(end - start) / 1000.0;
     SimCall shownBy; // stamped with its end in the same step that shows the cells
-    result.shown = WaitUntilShown(last, kShowTimeoutMs) && FindWrite(last, mark, &shownBy);
+    const int shownIndex =
+        WaitUntilShown(last, kShowTimeoutMs) ? FindWrite(last, mark, &shownBy) : -1;
+    result.shown = shownIndex >= 0;
     if (result.shown) {
         result.shownAfterLastMs = TicksToMicros(shownBy.endTicks - end) / 1000.0;
         result.shownAfterFirstMs = TicksToMicros(shownBy.endTicks - start) / 1000.0;
+        const int64_t busyUntil = std::max(PreviousWriteEnd(mark, shownIndex), end);
+        result.deviceBusyMs = TicksToMicros(busyUntil - end) / 1000.0;
+        result.queueMs = TicksToMicros(shownBy.startTicks - busyUntil) / 1000.0;
+        result.finalWriteMs = TicksToMicros(shownBy.endTicks - shownBy.startTicks) / 1000.0;
     }
     result.deviceWrites = SimCountCalls(3) - writesBefore;
     result.deviceWriteMs = MeanDeviceWriteMs(mark);

@@ -148,6 +148,23 @@ bool ReceivedAtLeast(int count) {
     return g_floorWindow.received >= count;
 }
 
+// One receiver, window and sender for the whole run, as the driver keeps its
+// worker and the display its thread; never released, the process ends with them.
+MessageReceiver& Receiver() {
+    static MessageReceiver* const receiver = new MessageReceiver;
+    return *receiver;
+}
+
+HWND FloorWindow() {
+    static const HWND window = CreateFloorWindow();
+    return window;
+}
+
+MessageSender& Sender() {
+    static MessageSender* const sender = new MessageSender(FloorWindow());
+    return *sender;
+}
+
 // ---- The bare worker: a thread that acknowledges each command through one event ----
 
 constexpr UINT kBareCommand = WM_APP + 20;
@@ -206,7 +223,8 @@ void StopBareWorker(const BareWorker& worker) {
 } // namespace
 
 Samples MeasureBarePostCost(int batches, int perBatch) {
-    MessageReceiver receiver;
+    MessageReceiver& receiver = Receiver();
+    receiver.Drain();
     Samples samples;
     for (int batch = 0; batch < batches; ++batch) {
         for (int i = 0; i < perBatch; ++i) {
@@ -220,7 +238,8 @@ Samples MeasureBarePostCost(int batches, int perBatch) {
 }
 
 Samples MeasureBarePostAndWake(int rounds) {
-    MessageReceiver receiver;
+    MessageReceiver& receiver = Receiver();
+    receiver.Drain();
     Samples samples;
     for (int round = 0; round < rounds; ++round) {
         Sleep(1); // the receiver is back in its wait
@@ -232,36 +251,26 @@ Samples MeasureBarePostAndWake(int rounds) {
 }
 
 Samples MeasureBareSendLatency(int rounds) {
-    const HWND window = CreateFloorWindow();
+    MessageSender& sender = Sender();
     Samples samples;
-    {
-        MessageSender sender(window);
-        g_floorWindow = FloorWindowState{};
-        for (int round = 0; round < rounds; ++round) {
-            Sleep(1);
-            sender.Send(1);
-            if (!ServeMessagesUntil([&] { return ReceivedAtLeast(round + 1); }, 5000))
-                break;
-            samples.Add(TicksToMicros(g_floorWindow.lastTicks - sender.LastSentTicks()));
-        }
+    g_floorWindow = FloorWindowState{};
+    for (int round = 0; round < rounds; ++round) {
+        Sleep(1);
+        sender.Send(1);
+        if (!ServeMessagesUntil([&] { return ReceivedAtLeast(round + 1); }, 5000))
+            break;
+        samples.Add(TicksToMicros(g_floorWindow.lastTicks - sender.LastSentTicks()));
     }
-    DestroyWindow(window);
     return samples;
 }
 
 double MeasureBareSendThroughput(int messages) {
-    const HWND window = CreateFloorWindow();
-    double perSecond = 0.0;
-    {
-        MessageSender sender(window);
-        g_floorWindow = FloorWindowState{};
-        sender.Send(messages);
-        if (ServeMessagesUntil([&] { return ReceivedAtLeast(messages); }, 60000))
-            perSecond = (messages - 1) * 1e6 /
-                        TicksToMicros(g_floorWindow.lastTicks - g_floorWindow.firstTicks);
-    }
-    DestroyWindow(window);
-    return perSecond;
+    MessageSender& sender = Sender();
+    g_floorWindow = FloorWindowState{};
+    sender.Send(messages);
+    if (!ServeMessagesUntil([&] { return ReceivedAtLeast(messages); }, 60000))
+        return 0.0;
+    return (messages - 1) * 1e6 / TicksToMicros(g_floorWindow.lastTicks - g_floorWindow.firstTicks);
 }
 
 StartStopTimes MeasureBareWorkerStartStop(int rounds) {
@@ -278,7 +287,8 @@ StartStopTimes MeasureBareWorkerStartStop(int rounds) {
 }
 
 double MeasureBarePostBurst(int posts) {
-    MessageReceiver receiver;
+    MessageReceiver& receiver = Receiver();
+    receiver.Drain();
     receiver.Drain();
     const int64_t start = Ticks();
     for (int i = 0; i < posts; ++i)
@@ -289,7 +299,8 @@ double MeasureBarePostBurst(int posts) {
 }
 
 double MeasureBarePostMemoryGrowth(int postsPerRound, int rounds) {
-    MessageReceiver receiver;
+    MessageReceiver& receiver = Receiver();
+    receiver.Drain();
     auto round = [&] {
         for (int i = 0; i < postsPerRound; ++i)
             receiver.PostOwnedCopy();
