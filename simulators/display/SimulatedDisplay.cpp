@@ -21,6 +21,8 @@ struct OrdinalScript {
     int32_t fixed = 0;
     DWORD delayMs = 0;
     int throwCount = 0;
+    int raiseCount = 0;
+    DWORD raiseCode = 0;
     int calls = 0;
     int returned = 0;
 };
@@ -80,14 +82,21 @@ int32_t NaturalResult(int ordinal) {
     }
 }
 
-// Chooses the result of one call: queued first, then fixed, then natural.
-// Returns false when the call is to throw instead.
-bool NextResult(int ordinal, int32_t* result) {
+enum class Outcome { kReturn, kThrow, kRaise };
+
+// Chooses the result of one call: queued first, then fixed, then natural;
+// or an exception in its place.
+Outcome NextResult(int ordinal, int32_t* result, DWORD* raiseCode) {
     OrdinalScript& script = g_state.scripts[ordinal];
     ++script.calls;
     if (script.throwCount > 0) {
         --script.throwCount;
-        return false;
+        return Outcome::kThrow;
+    }
+    if (script.raiseCount > 0) {
+        --script.raiseCount;
+        *raiseCode = script.raiseCode;
+        return Outcome::kRaise;
     }
     if (!script.queued.empty()) {
         *result = script.queued.front();
@@ -97,7 +106,21 @@ bool NextResult(int ordinal, int32_t* result) {
     } else {
         *result = NaturalResult(ordinal);
     }
-    return true;
+    return Outcome::kReturn;
+}
+
+// A page that is reserved but never accessible: touching it is a real fault.
+volatile int32_t* InaccessibleAddress() {
+    static void* const page = VirtualAlloc(nullptr, 4096, MEM_RESERVE, PAGE_NOACCESS);
+    return static_cast<volatile int32_t*>(page);
+}
+
+// Raised with no lock held and nothing to destroy on the way out: frames built
+// by GCC run no cleanups while a structured exception unwinds them.
+void RaiseStructured(DWORD code) {
+    if (code == EXCEPTION_ACCESS_VIOLATION)
+        *InaccessibleAddress() = 1;
+    RaiseException(code, EXCEPTION_NONCONTINUABLE, 0, nullptr);
 }
 
 SimCall& AppendLog(int ordinal) {
@@ -129,7 +152,8 @@ void NoteReturned(int ordinal, const LogPlace& place) {
 template <typename Fill, typename Apply> int32_t Call(int ordinal, Fill fill, Apply apply) {
     DWORD delay;
     int32_t result = 0;
-    bool returns;
+    DWORD raiseCode = 0;
+    Outcome outcome;
     LogPlace place;
     {
         Locked locked;
@@ -139,19 +163,23 @@ template <typename Fill, typename Apply> int32_t Call(int ordinal, Fill fill, Ap
             entry = &AppendLog(ordinal);
             fill(*entry);
         }
-        returns = NextResult(ordinal, &result);
+        outcome = NextResult(ordinal, &result, &raiseCode);
         if (entry != nullptr)
             entry->result = result;
         delay = g_state.scripts[ordinal].delayMs;
     }
     if (delay != 0)
         Sleep(delay);
-    Locked locked;
-    if (returns)
-        apply(result);
-    NoteReturned(ordinal, place);
-    if (!returns)
+    {
+        Locked locked;
+        if (outcome == Outcome::kReturn)
+            apply(result);
+        NoteReturned(ordinal, place);
+    }
+    if (outcome == Outcome::kThrow)
         throw std::runtime_error("simulated device library failure");
+    if (outcome == Outcome::kRaise)
+        RaiseStructured(raiseCode);
     return result;
 }
 
@@ -311,6 +339,14 @@ SIM_API void SimThrowOnNext(int ordinal, int count) {
         return;
     Locked locked;
     g_state.scripts[ordinal].throwCount = count;
+}
+
+SIM_API void SimRaiseOnNext(int ordinal, int count, DWORD code) {
+    if (!ValidOrdinal(ordinal))
+        return;
+    Locked locked;
+    g_state.scripts[ordinal].raiseCount = count;
+    g_state.scripts[ordinal].raiseCode = code;
 }
 
 SIM_API void SimSetSize(uint8_t first, uint8_t second) {

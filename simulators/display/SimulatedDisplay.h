@@ -43,6 +43,11 @@ SIM_API void SimQueueResults(int ordinal, const int32_t* results, int count);
 SIM_API void SimSetDelay(int ordinal, DWORD milliseconds);
 // The next count calls of the ordinal throw a C++ exception.
 SIM_API void SimThrowOnNext(int ordinal, int count);
+// The next count calls of the ordinal raise a structured exception with this
+// code instead of returning; EXCEPTION_ACCESS_VIOLATION is a real access to an
+// inaccessible page. Another compiler's C++ runtime raises its exceptions this
+// way too (code 0xE06D7363 for Microsoft's).
+SIM_API void SimRaiseOnNext(int ordinal, int count, DWORD code);
 SIM_API void SimSetSize(uint8_t first, uint8_t second);
 SIM_API void SimSetDeviceData(uint8_t first, uint8_t second, uint8_t third);
 // Leave the service calls (ordinal 16) out of the log; they are still counted.
