@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "DeviceLibrary.h"
+#include "ExceptionShield.h"
 #include "SampleDriver.h"
 
 namespace {
@@ -71,27 +72,46 @@ void LinkUp(CBrailleSampleDriver* driver) {
     ReadCellCount(driver);
 }
 
+namespace {
+
+struct OpenLinkArguments {
+    CBrailleSampleDriver* driver;
+    const char* name;
+    int32_t length;
+};
+
+// The steps run shielded: they own nothing that needs a destructor.
+void OpenLinkStep(void* context) {
+    const auto* args = static_cast<const OpenLinkArguments*>(context);
+    CBrailleSampleDriver* driver = args->driver;
+    if (driver->m_linkUp)
+        CloseLink(driver);
+    int converted = 0;
+    if (args->name != nullptr && args->length > 0)
+        converted = MultiByteToWideChar(CP_ACP, 0, args->name, args->length, driver->m_portNameW,
+                                        qorn::kPortNameChars);
+    driver->m_portNameW[converted > 0 ? converted : 0] = L'\0';
+    if (converted <= 0)
+        return; // empty, or too long for the device library: the link stays down
+    LinkUp(driver);
+}
+
+void RelinkStep(void* context) {
+    auto* driver = static_cast<CBrailleSampleDriver*>(context);
+    if (driver->m_linkUp)
+        CloseLink(driver);
+    LinkUp(driver);
+}
+
+} // namespace
+
+// A library that fails inside these steps, with an exception of any kind,
+// leaves the link as far as the step had got; the worker goes on.
 void OpenLink(CBrailleSampleDriver* driver, const char* name, int32_t length) {
-    try {
-        if (driver->m_linkUp)
-            CloseLink(driver);
-        int converted = 0;
-        if (name != nullptr && length > 0)
-            converted = MultiByteToWideChar(CP_ACP, 0, name, length, driver->m_portNameW,
-                                            qorn::kPortNameChars);
-        driver->m_portNameW[converted > 0 ? converted : 0] = L'\0';
-        if (converted <= 0)
-            return; // empty, or too long for the device library: the link stays down
-        LinkUp(driver);
-    } catch (...) {
-    }
+    OpenLinkArguments args{driver, name, length};
+    RunShielded(OpenLinkStep, &args);
 }
 
 void Relink(CBrailleSampleDriver* driver) {
-    try {
-        if (driver->m_linkUp)
-            CloseLink(driver);
-        LinkUp(driver);
-    } catch (...) {
-    }
+    RunShielded(RelinkStep, driver);
 }

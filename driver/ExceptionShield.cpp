@@ -1,0 +1,68 @@
+// GCC has no __try/__except. The shield is a small function of its own whose
+// unwind data names the platform's C language handler with one guarded range
+// around the call of the step, exactly as a compiler that has __except emits
+// it; the filter below decides which exceptions end there.
+#include "ExceptionShield.h"
+
+#include <windows.h>
+
+namespace {
+
+// GCC's own exceptions (0x2047434x) carry no error severity: they pass the
+// filter and reach the catch (...) in RunShielded, which frees them properly.
+constexpr DWORD kSeverityMask = 0xC0000000;
+constexpr DWORD kSeverityError = 0xC0000000;
+
+} // namespace
+
+// Called by the C language handler while it looks for a frame to take the
+// exception: 1 (execute handler) ends the step, 0 (continue search) lets it pass.
+extern "C" LONG QornShieldFilter(EXCEPTION_POINTERS* pointers, void* /*establisherFrame*/) {
+    const DWORD code = pointers->ExceptionRecord->ExceptionCode;
+    return (code & kSeverityMask) == kSeverityError ? EXCEPTION_EXECUTE_HANDLER
+                                                    : EXCEPTION_CONTINUE_SEARCH;
+}
+
+// int QornRunShielded(void (*step)(void*), void* context): 1 when the step
+// returned, 0 when the handler unwound it to .Lshield_caught. The nop keeps the
+// call's return address inside the guarded range.
+asm(R"(
+    .text
+    .p2align 4
+    .globl QornRunShielded
+    .def QornRunShielded; .scl 2; .type 32; .endef
+    .seh_proc QornRunShielded
+QornRunShielded:
+    subq $40, %rsp
+    .seh_stackalloc 40
+    .seh_endprologue
+    movq %rcx, %rax
+    movq %rdx, %rcx
+.Lshield_begin:
+    call *%rax
+    nop
+.Lshield_end:
+    movl $1, %eax
+    addq $40, %rsp
+    ret
+.Lshield_caught:
+    xorl %eax, %eax
+    addq $40, %rsp
+    ret
+    .seh_handler __C_specific_handler, @except
+    .seh_handlerdata
+    .long 1
+    .rva .Lshield_begin, .Lshield_end, QornShieldFilter, .Lshield_caught
+    .text
+    .seh_endproc
+)");
+
+extern "C" int QornRunShielded(void (*step)(void*), void* context);
+
+bool RunShielded(void (*step)(void* context), void* context) {
+    try {
+        return QornRunShielded(step, context) != 0;
+    } catch (...) {
+        return false;
+    }
+}
