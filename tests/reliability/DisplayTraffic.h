@@ -1,0 +1,36 @@
+// Cell traffic between a host and the simulated display, for tests that need
+// to know what the display shows and how long the host's calls take.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "BrailleDriver.h"
+#include "ScreenReaderHost.h"
+
+constexpr int kCells = 12;
+
+// Cells that tell writes apart: the tag in the first cell, the sequence number
+// in the next two, the rest derived from both, so a torn or mixed buffer shows.
+void PatternCells(uint8_t tag, uint32_t sequence, uint8_t cells[kCells]);
+// True when the cells are a whole pattern; gives its tag and sequence number.
+bool ReadPattern(const uint8_t cells[kCells], uint8_t* tag, uint32_t* sequence);
+
+bool DisplayShows(const uint8_t cells[kCells]);
+
+// Durations of host calls, in microseconds.
+struct CallTimes {
+    std::vector<double> micros;
+    void Add(double us) { micros.push_back(us); }
+    double Max() const;
+    double Median() const;
+};
+
+// Writes the cells, timing the call; returns its result.
+int32_t TimedWrite(IBrailleDriver* driver, const uint8_t cells[kCells], CallTimes& times);
+
+// Writes fresh patterns (tag, then sequence from *sequence on) every 10 ms,
+// serving the host's messages, until the display shows the last write the
+// driver accepted. Returns the milliseconds taken, or -1 after timeoutMs.
+double WriteUntilShown(ScreenReaderHost& host, uint8_t tag, uint32_t* sequence, unsigned timeoutMs,
+                       CallTimes* times = nullptr);
