@@ -87,6 +87,35 @@ size_t PrivateBytes() {
     return total;
 }
 
+namespace {
+class DeferredRunner {
+public:
+    DeferredRunner() : thread_(THREAD_PRIORITY_NORMAL, [this] { Loop(); }) {}
+    void Run(std::function<void()> action) {
+        action_ = std::move(action);
+        go_.Set();
+    }
+
+private:
+    void Loop() {
+        for (;;) {
+            go_.Wait(INFINITE);
+            Sleep(1);
+            action_();
+        }
+    }
+    AutoEvent go_;
+    std::function<void()> action_;
+    BenchThread thread_;
+};
+} // namespace
+
+// The runner lives as long as the process: its thread ends with it.
+void RunSoonElsewhere(std::function<void()> action) {
+    static DeferredRunner* const runner = new DeferredRunner;
+    runner->Run(std::move(action));
+}
+
 BenchThread::BenchThread(int priority, std::function<void()> body) : body_(std::move(body)) {
     unsigned id = 0;
     handle_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, &id));

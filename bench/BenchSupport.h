@@ -65,6 +65,11 @@ private:
     HANDLE handle_;
 };
 
+// Runs an action on a thread of its own about a millisecond after being asked,
+// so that the asking thread is already waiting for messages when it happens;
+// both key-latency measurements start their event this way.
+void RunSoonElsewhere(std::function<void()> action);
+
 // Runs a function on a new thread; joined on destruction.
 class BenchThread {
 public:

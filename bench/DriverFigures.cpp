@@ -152,8 +152,7 @@ Samples MeasureKeyToHostLatency(BenchHost& host, int rounds) {
     host.StartCountingKeys();
     for (int round = 0; round < rounds; ++round) {
         SimWaitKeysDelivered(5000);
-        Sleep(1); // the display's thread and the host are back in their waits
-        PressNamedKey(round);
+        RunSoonElsewhere([round] { PressNamedKey(round); });
         if (!ServeMessagesUntil([&] { return host.keysSeen > round; }, 5000))
             break;
         samples.Add(TicksToMicros(host.lastKeyTicks - SimLastKeySentTicks()));

@@ -45,7 +45,7 @@ struct BurstResult {
     double shownAfterLastMs = 0; // last call returned -> display shows its cells
     double shownAfterFirstMs = 0;
     // shownAfterLastMs, broken down:
-    double deviceBusyMs = 0;  // an earlier device write still under way after the last call
+    double deviceBusyMs = 0;  // earlier device writes still under way after the last call
     double queueMs = 0;       // then the worker taking the queued writes, until the final write
     double finalWriteMs = 0;  // the final device write itself
     double deviceWriteMs = 0; // mean duration of one device write

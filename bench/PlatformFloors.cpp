@@ -13,6 +13,7 @@ namespace {
 constexpr UINT kPayloadMessage = WM_APP + 1; // nothing to do
 constexpr UINT kOwnedMessage = WM_APP + 2;   // free the buffer in wParam
 constexpr UINT kMarkerMessage = WM_APP + 3;  // stamp and signal
+constexpr UINT kHoldMessage = WM_APP + 4;    // wait until released
 constexpr UINT kSentMessage = WM_APP + 10;   // to the floor window
 
 const unsigned char kTwelveCells[kBenchCells] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
@@ -50,6 +51,15 @@ public:
         return takenTicks_.load();
     }
     void Drain() { PostMarkerAndWait(); }
+    // Keeps the receiver from its queue until Release.
+    void Hold() { PostThreadMessageA(thread_.Id(), kHoldMessage, 0, 0); }
+    void Release() { released_.Set(); }
+    // Posts a marker; WaitForMarker returns the ticks at which it was taken.
+    void PostMarker() { PostThreadMessageA(thread_.Id(), kMarkerMessage, 0, 0); }
+    int64_t WaitForMarker() {
+        taken_.Wait(30000);
+        return takenTicks_.load();
+    }
 
 private:
     void Loop() {
@@ -62,12 +72,15 @@ private:
                 taken_.Set();
             } else if (msg.message == kOwnedMessage) {
                 free(reinterpret_cast<void*>(msg.wParam));
+            } else if (msg.message == kHoldMessage) {
+                released_.Wait(30000);
             }
         }
     }
 
     AutoEvent ready_;
     AutoEvent taken_;
+    AutoEvent released_;
     std::atomic<int64_t> takenTicks_{0};
     BenchThread thread_;
 };
@@ -255,8 +268,7 @@ Samples MeasureBareSendLatency(int rounds) {
     Samples samples;
     g_floorWindow = FloorWindowState{};
     for (int round = 0; round < rounds; ++round) {
-        Sleep(1);
-        sender.Send(1);
+        RunSoonElsewhere([&] { sender.Send(1); });
         if (!ServeMessagesUntil([&] { return ReceivedAtLeast(round + 1); }, 5000))
             break;
         samples.Add(TicksToMicros(g_floorWindow.lastTicks - sender.LastSentTicks()));
@@ -296,6 +308,18 @@ double MeasureBarePostBurst(int posts) {
     const double millis = MillisSince(start);
     receiver.Drain();
     return millis;
+}
+
+double MeasureBareQueueTaking(int messages) {
+    MessageReceiver& receiver = Receiver();
+    receiver.Drain();
+    receiver.Hold();
+    for (int i = 0; i < messages; ++i)
+        receiver.PostOwnedCopy();
+    receiver.PostMarker();
+    const int64_t start = Ticks();
+    receiver.Release();
+    return TicksToMicros(receiver.WaitForMarker() - start) / messages;
 }
 
 double MeasureBarePostMemoryGrowth(int postsPerRound, int rounds) {

@@ -32,6 +32,10 @@ StartStopTimes MeasureBareWorkerStartStop(int rounds);
 // Milliseconds for a burst of bare posts in a row.
 double MeasureBarePostBurst(int posts);
 
+// Microseconds per message for a thread to take a backlog of queued posts
+// (each with a heap copy it frees) off its queue.
+double MeasureBareQueueTaking(int messages);
+
 // Growth of private bytes per round of posts that each carry a heap buffer the
 // receiver frees, after one warm-up round.
 double MeasureBarePostMemoryGrowth(int postsPerRound, int rounds);
