@@ -122,8 +122,9 @@ void SkipCommand(WorkerLaunch* launch, const MSG& msg) {
 // writes too, keeping only the newest in *write, so that a slow display shows
 // the host's latest cells instead of working through stale ones. The command
 // that ends the run, if any, is left in *next and true returned: it runs after
-// the write, so no command passes another. Taking each command out instead of
-// peeking at it costs the worker one queue call per command, as before.
+// the write, so no command passes another. Taking each command out, rather
+// than peeking at it and then taking it, keeps to one queue call per command,
+// plus one that finds nothing behind the write.
 bool TakeNewestCellWrite(WorkerLaunch* launch, MSG* write, MSG* next) {
     const HWND threadMessagesOnly = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
     while (PeekMessageA(next, threadMessagesOnly, WM_WORKER_QUIT, WM_WORKER_SERVICE, PM_REMOVE)) {
