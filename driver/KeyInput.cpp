@@ -1,5 +1,7 @@
 #include "KeyInput.h"
 
+#include <cstdint>
+
 #include "DeviceLibrary.h"
 #include "KeyNames.h"
 #include "SampleDriver.h"
@@ -12,7 +14,9 @@ constexpr DWORD kReadableProtection = PAGE_READONLY | PAGE_READWRITE | PAGE_WRIT
 }
 
 bool IsReadableMemory(const void* address, size_t size) {
-    if (address == nullptr)
+    // A range that would run past the end of the address space wraps around
+    // and would look empty below.
+    if (address == nullptr || size > UINTPTR_MAX - reinterpret_cast<uintptr_t>(address))
         return false;
     const auto* p = static_cast<const char*>(address);
     const char* end = p + size;
