@@ -263,6 +263,18 @@ Samples MeasureBarePostAndWake(int rounds) {
     return samples;
 }
 
+Samples MeasureBareEmptyPeek(int calls) {
+    const HWND threadMessagesOnly = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
+    Samples samples;
+    for (int i = 0; i < calls; ++i) {
+        MSG msg;
+        const int64_t start = Ticks();
+        PeekMessageA(&msg, threadMessagesOnly, kPayloadMessage, kPayloadMessage, PM_REMOVE);
+        samples.Add(MicrosSince(start));
+    }
+    return samples;
+}
+
 Samples MeasureBareSendLatency(int rounds) {
     MessageSender& sender = Sender();
     Samples samples;

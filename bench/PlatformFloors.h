@@ -13,6 +13,10 @@ Samples MeasureBarePostCost(int batches, int perBatch);
 // A post to a thread waiting in GetMessageA, until that thread runs.
 Samples MeasureBarePostAndWake(int rounds);
 
+// A PeekMessageA with removal that finds no thread message in its range, as
+// the worker's look behind a write does when nothing is queued there.
+Samples MeasureBareEmptyPeek(int calls);
+
 // SendMessageA from another thread to a window of this thread while it waits
 // for messages, until the window procedure runs.
 Samples MeasureBareSendLatency(int rounds);
