@@ -1,0 +1,188 @@
+// Faults of the display discovery that Open("AUTO") runs: a Bluetooth search
+// that hangs, a WMI stage that fails at each step, a search that finishes after
+// Open gave up on it. Open must go on within its bound, no later Open may see a
+// late or mixed result, and a search still running must keep the driver's code
+// mapped until it ends, even after FreeLibrary.
+#include <string>
+
+#include "DriverFixture.h"
+#include "ProcessCensus.h"
+#include "ReliabilityTable.h"
+#include "SimulatedBluetooth.h"
+#include "SimulatedWmi.h"
+
+namespace {
+
+constexpr uint8_t kDisplayAddress[6] = {0xBC, 0x9A, 0x78, 0x56, 0x34, 0x12};
+constexpr uint8_t kPhoneAddress[6] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+const std::wstring kDisplayPortPnp =
+    L"BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&1D80ECD3&0&"
+    L"123456789ABC_C00000000";
+
+constexpr double kOpenBoundMs = 10000;    // Open's wait for the search
+constexpr double kPromptOpenMs = 5000;    // generous for a search that does not hang
+constexpr DWORD kHangMs = 13000;          // past the bound, but ends within the test
+constexpr double kGaveUpLatestMs = 12500; // Open did not wait for the hung search itself
+
+void PairDisplay() {
+    SimBtAddDevice(L"ZR47-0001", kDisplayAddress, kSimBtAuthenticated);
+}
+
+void ListDisplayPort(const wchar_t* port) {
+    SimWmiReset();
+    SimWmiAddPort(L"COM3", L"ACPI\\PNP0501\\0");
+    SimWmiAddPort(port, kDisplayPortPnp.c_str());
+}
+
+class DiscoveryFaultTest : public DriverTest {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(SimWmiInstall(), 1); }
+    void SetUp() override {
+        DriverTest::SetUp();
+        SimBtReset();
+        SimWmiReset();
+        SimSetPresent(0); // no link-up pause: what matters is the port text
+    }
+    void TearDown() override {
+        DriverTest::TearDown();
+        SimBtReset();
+        SimWmiUseSystemWmi();
+    }
+
+    // Opens with "AUTO" and returns the port text that reached the library
+    // ("" for none) and how long Open took.
+    std::wstring OpenAuto(double* milliseconds) {
+        const int calls = SimCallCount();
+        const LARGE_INTEGER start = Now();
+        EXPECT_EQ(driver->Open("AUTO", &host, "", ""), 1);
+        *milliseconds = MillisecondsSince(start);
+        const std::vector<SimCall> opened = SimCallsSince(calls, 15);
+        std::wstring port = opened.empty() ? L"" : opened.back().portName;
+        driver->Close();
+        return port;
+    }
+};
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+} // namespace
+
+TEST_F(DiscoveryFaultTest, HungSearchesFailedStagesAndLateResultsNeverHoldOrMisleadOpen) {
+    // A search that hangs in the Bluetooth stage: Open goes on with "AUTO".
+    PairDisplay();
+    ListDisplayPort(L"COM12");
+    SimBtDelayNextSearch(kHangMs);
+    double hungMs = 0;
+    const std::wstring whileHung = OpenAuto(&hungMs);
+
+    // A prompt search finds the display on COM7 while the first still hangs.
+    ListDisplayPort(L"COM7");
+    double promptMs = 0;
+    const std::wstring prompt = OpenAuto(&promptMs);
+
+    // The hung search wakes up and finds COM12: too late for anyone.
+    ListDisplayPort(L"COM12");
+    ASSERT_TRUE(WaitFor([] { return SimBtSearchesAnswered() >= 2; }, kHangMs + 5000));
+    ASSERT_TRUE(WaitFor(
+        [] {
+            SimWmiRecord wmi;
+            SimWmiGetRecord(&wmi);
+            return wmi.queries >= 1 && wmi.liveObjects == 0;
+        },
+        10000));
+    Sleep(300); // its last steps after the listing
+    const std::string keptAfterLate = fields->m_discoveredPort;
+
+    // A search that completes without a display takes the port an earlier
+    // search of this process found: COM7, never the late COM12.
+    SimBtReset();
+    SimBtAddDevice(L"Phone", kPhoneAddress, kSimBtAuthenticated);
+    double noDisplayMs = 0;
+    const std::wstring noDisplay = OpenAuto(&noDisplayMs);
+
+    // WMI failing at each step: the search fails, Open keeps "AUTO".
+    const SimWmiStep steps[] = {kSimWmiCreateLocator, kSimWmiConnect, kSimWmiBlanket, kSimWmiQuery};
+    SimBtReset();
+    PairDisplay();
+    int failedStagesRight = 0;
+    double slowestFailedMs = 0;
+    for (SimWmiStep step : steps) {
+        SCOPED_TRACE(step);
+        ListDisplayPort(L"COM12");
+        SimWmiFailAt(step, E_FAIL);
+        double ms = 0;
+        const std::wstring port = OpenAuto(&ms);
+        slowestFailedMs = std::max(slowestFailedMs, ms);
+        SimWmiRecord wmi;
+        SimWmiGetRecord(&wmi);
+        const bool right = port == L"AUTO" && ms < kPromptOpenMs && wmi.liveObjects == 0 &&
+                           fields->m_discoveryCompleted == 0;
+        failedStagesRight += right;
+        EXPECT_TRUE(right) << Narrow(port) << " after " << ms << " ms";
+    }
+    const std::string keptAtEnd = fields->m_discoveredPort;
+
+    ReportRow("6 discovery",
+              "Open(AUTO): Bluetooth search hangs 13 s; a prompt search; the hung one ends "
+              "late; a search without display; WMI failing at each of its 4 steps",
+              "hung: Open took %.0f ms, port %s; prompt: %s in %.0f ms; kept after the late end: "
+              "%s; no display: %s; WMI failures: %d/4 kept AUTO, slowest %.0f ms",
+              hungMs, Narrow(whileHung).c_str(), Narrow(prompt).c_str(), promptMs,
+              keptAfterLate.c_str(), Narrow(noDisplay).c_str(), failedStagesRight, slowestFailedMs);
+    EXPECT_GE(hungMs, kOpenBoundMs - 100);
+    EXPECT_LT(hungMs, kGaveUpLatestMs);
+    EXPECT_EQ(whileHung, L"AUTO");
+    EXPECT_EQ(prompt, L"COM7");
+    EXPECT_LT(promptMs, kPromptOpenMs);
+    EXPECT_EQ(keptAfterLate, "COM7");
+    EXPECT_EQ(noDisplay, L"COM7");
+    EXPECT_LT(noDisplayMs, kPromptOpenMs);
+    EXPECT_EQ(failedStagesRight, 4);
+    EXPECT_EQ(keptAtEnd, "COM7");
+}
+
+// After Close and FreeLibrary a search that still hangs keeps the driver's code
+// mapped (its thread runs there); once it ends, the library is gone and no
+// thread of it is left.
+TEST(DiscoveryFaults, ALibraryFreedWhileASearchHangsUnmapsWhenTheSearchEnds) {
+    ASSERT_EQ(SimWmiInstall(), 1);
+    SimReset();
+    SimSetLogService(0);
+    SimSetPresent(0);
+    SimBtReset();
+    PairDisplay();
+    ListDisplayPort(L"COM12");
+    const std::set<DWORD> threadsBefore = ThreadIdsOfProcess();
+    ScreenReaderHost host;
+    ASSERT_TRUE(host.Load());
+    SimBtDelayNextSearch(kHangMs - 2000);
+    ASSERT_EQ(host.Driver()->Open("AUTO", &host, "", ""), 1);
+    host.Driver()->Close();
+    host.Unload();
+    const bool mappedWhileHung = GetModuleHandleA("QornDriver.jlb") != nullptr;
+    const LARGE_INTEGER unloaded = Now();
+    const bool unmapped =
+        WaitFor([] { return GetModuleHandleA("QornDriver.jlb") == nullptr; }, kHangMs);
+    const double unmappedAfterMs = MillisecondsSince(unloaded);
+    size_t newThreads = 0;
+    WaitFor(
+        [&] {
+            newThreads = 0;
+            for (DWORD id : ThreadIdsOfProcess())
+                newThreads += threadsBefore.count(id) == 0;
+            return newThreads == 0;
+        },
+        2000);
+    ReportRow("6 discovery", "FreeLibrary while the search Open gave up on still hangs",
+              "library still mapped while the search runs: %s; unmapped %.0f ms later when it "
+              "ended; threads left: %zu",
+              mappedWhileHung ? "yes" : "NO", unmappedAfterMs, newThreads);
+    EXPECT_TRUE(mappedWhileHung);
+    EXPECT_TRUE(unmapped);
+    EXPECT_EQ(newThreads, 0u);
+    SimBtReset();
+    SimWmiUseSystemWmi();
+    SimReset();
+}
