@@ -2,6 +2,7 @@
 #include "SimulatedWmi.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <new>
 
@@ -37,6 +38,28 @@ bool ParsePortLine(const std::string& line, SimPort& port) {
     return true;
 }
 
+// Applies a UTF-8 line "fail<TAB>step<TAB>HRESULT", the step named as in
+// kFailSteps and the result in hexadecimal (0x80004005).
+bool ParseFailLine(const std::string& line, WmiState& state) {
+    static const char* const kFailSteps[kSimWmiStepCount] = {"locator", "connect", "blanket",
+                                                             "query"};
+    const size_t first = line.find('\t');
+    if (first == std::string::npos || line.compare(0, first, "fail") != 0)
+        return false;
+    const size_t second = line.find('\t', first + 1);
+    if (second == std::string::npos)
+        return false;
+    const std::string step = line.substr(first + 1, second - first - 1);
+    for (int i = 0; i < kSimWmiStepCount; ++i) {
+        if (step == kFailSteps[i]) {
+            state.failures[i] =
+                static_cast<HRESULT>(strtoul(line.c_str() + second + 1, nullptr, 16));
+            return true;
+        }
+    }
+    return false;
+}
+
 // A separate program is scripted through a file named in QORN_SIM_WMI.
 void LoadScriptFile(WmiState& state) {
     wchar_t path[MAX_PATH];
@@ -55,6 +78,8 @@ void LoadScriptFile(WmiState& state) {
             SimPort port;
             if (!line.empty() && line[0] != '#' && ParsePortLine(line, port))
                 state.ports.push_back(port);
+            else if (!line.empty() && line[0] != '#')
+                ParseFailLine(line, state);
             line.clear();
             if (c == EOF)
                 break;

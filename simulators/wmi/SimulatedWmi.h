@@ -9,6 +9,8 @@
 // Scripts: in-process through the exports below; for a separate program, the
 // environment variable QORN_SIM_WMI names a UTF-8 file with one line per port,
 //     port<TAB>DeviceID<TAB>PNPDeviceID
+// or per failing step (locator, connect, blanket or query, and a hex HRESULT),
+//     fail<TAB>connect<TAB>0x80004005
 // (blank lines and lines starting with # are skipped). The variable makes the
 // stand-in active even when the file lists no port.
 #pragma once
