@@ -6,4 +6,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine-env.sh"
 source "$root/scripts/wine-session.sh"
 cd "$build"
-ctest --output-on-failure "$@"
+# The reliability suite writes a table of what it tried and measured in this run.
+table="$build/bin/reliability-table.txt"
+rm -f "$table"
+status=0
+ctest --output-on-failure "$@" || status=$?
+if [ -f "$table" ]; then cat "$table"; fi
+exit "$status"

@@ -208,8 +208,8 @@ TEST_F(DriverTest, EverySlotTakesNullEdgeSizesAndBuffersEndingAtAnInaccessiblePa
     const int calls = before.calls + down.calls + up.calls;
     const int wrong = before.wrong + down.wrong + up.wrong;
     ReportRow("4 bad input",
-              "slots 2 3 4 5 11 12 16 34: null, sizes INT_MIN -1 0 1 exact large INT_MAX, "
-              "buffers ending at a no-access page; before Open, open without and with link",
+              "slots 2-5 11 12 16 34: null, sizes INT_MIN..INT_MAX, buffers at a no-access page; "
+              "3 driver states",
               "%d calls, %d with a wrong answer or a byte written outside its place", calls, wrong);
     EXPECT_EQ(wrong, 0);
 }
@@ -266,8 +266,8 @@ TEST_F(DriverTest, OpenTakesNullLongAndUnterminatedTextsAndPortsAtTheLimit) {
     Press(0, 0x01, 0);
     EXPECT_TRUE(host.keys.empty());
     ReportRow("4 bad input",
-              "Open with null port/texts/callback, 300-char texts and port, 256-char texts "
-              "unterminated at a no-access page, 30- and 31-char ports",
+              "Open: null port/texts/callback, 300-char texts/port, 256 unterminated at no-access "
+              "page, 30/31-char port",
               "%d/%d opens kept exactly the first 255 characters and passed the right port", right,
               opens);
     EXPECT_EQ(right, opens);
@@ -356,8 +356,7 @@ TEST_F(DriverTest, Message1025WithNullOrGarbageRecordsToEveryWindowIsHarmless) {
     DestroyWindow(messageOnly);
 
     ReportRow("4 bad input",
-              "message 1025 with 11 null/garbage/cut-short records to every window, open, "
-              "without callback, suspended, closed",
+              "message 1025, 11 null/garbage/cut-short records, every window, 4 driver states",
               "%d messages to %zu windows, 0 deliveries expected; real record still served: %s",
               sent, windows.size(), stillServes ? "yes" : "NO");
     EXPECT_TRUE(stillServes);
@@ -458,8 +457,7 @@ TEST(BoundaryInput, CloseAndSetSuspendedBeforeOpenTwiceAndInEveryOrder) {
     }
     const size_t handlesAfter = OpenHandleCount();
     ReportRow("4 bad input",
-              "Open/Close/Suspend/Resume in all 64 orders of three, each on a freshly loaded "
-              "driver, then Close and FreeLibrary",
+              "Open/Close/Suspend/Resume in all 64 orders of 3, fresh load, then Close+FreeLibrary",
               "%d steps, %d differing from the expected state; %d sequences left something "
               "behind; handles %s",
               steps, mismatches, leftovers, Change(handlesBefore, handlesAfter).c_str());

@@ -125,8 +125,7 @@ TEST_F(DiscoveryFaultTest, HungSearchesFailedStagesAndLateResultsNeverHoldOrMisl
     const std::string keptAtEnd = fields->m_discoveredPort;
 
     ReportRow("6 discovery",
-              "Open(AUTO): Bluetooth search hangs 13 s; a prompt search; the hung one ends "
-              "late; a search without display; WMI failing at each of its 4 steps",
+              "Open(AUTO): search hangs 13 s, prompt search, late end, no display, WMI fails x4",
               "hung: Open took %.0f ms, port %s; prompt: %s in %.0f ms; kept after the late end: "
               "%s; no display: %s; WMI failures: %d/4 kept AUTO, slowest %.0f ms",
               hungMs, Narrow(whileHung).c_str(), Narrow(prompt).c_str(), promptMs,

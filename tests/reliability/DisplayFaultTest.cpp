@@ -130,7 +130,7 @@ TEST_F(DriverTest, EveryOrdinalAnsweringZeroOrLessIsSurvived) {
             EXPECT_EQ(fields->m_hNotifyWindow, nullptr);
         }
     }
-    ReportRow("2 faults", "each of ordinals 15 14 10 3 9 16 2 answering 0, -1, INT_MIN (21 runs)",
+    ReportRow("2 faults", "ordinals 15 14 10 3 9 16 2 each answering 0, -1, INT_MIN",
               "Open succeeded %d/%d; key delivered %d/%d; display served again %d/%d, slowest "
               "%.0f ms",
               opened, cases, keys, cases, recovered, cases, slowestRecoveryMs);
@@ -274,8 +274,7 @@ TEST_P(LibraryExceptionTest, TheWorkerSurvivesAndGoesOnServing) {
     }
     Press(0, 0x01, 0);
     EXPECT_EQ(host.keys.size(), 1u);
-    ReportRow("2 faults",
-              std::string(kind.name) + " at open:15 open:10 relink:2 relink:15 relink:14 relink:10",
+    ReportRow("2 faults", std::string(kind.name) + " at open:15,10 relink:2,15,14,10",
               "worker survived and showed the latest cells %d/%zu, slowest %.0f ms", survived,
               std::size(kFaultPoints), slowestMs);
 }

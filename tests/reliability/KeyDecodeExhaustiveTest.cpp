@@ -171,8 +171,7 @@ TEST(KeyDecodeExhaustive, AllSixteenMillionEventsDecodeIntoNamesThatParseBackExa
     }
     const double seconds = MillisecondsSince(start) / 1000.0;
     ReportRow("5 keys",
-              "all 16,777,216 three-byte events through DecodeKeyEvent, record at a "
-              "no-access page, each name parsed back",
+              "all 16,777,216 events through DecodeKeyEvent at a no-access page, names parsed back",
               "%.1f s; %u names (longest %zu chars), %u typed chords, %u typed spaces, %u "
               "empty; %u disagreeing with the rules",
               seconds, counts[KeyAction::kKeyName], longest, counts[KeyAction::kTypeDots],
@@ -262,8 +261,7 @@ TEST_F(DriverTest, ASampleThroughTheRealWindowDeliversAtMostOnceAndAsDecoded) {
     }
     const double seconds = MillisecondsSince(start) / 1000.0;
     ReportRow("5 keys",
-              "131,072 events (every dot/control pair, without and with a routing key) as "
-              "message 1025 to the loaded driver's window, record at a no-access page",
+              "131,072 events as message 1025 to the loaded driver's window, no-access page",
               "%.1f s; %u sent, %u delivered more than once, %u not as decoded", seconds, sent,
               moreThanOnce, wrong);
     EXPECT_EQ(moreThanOnce, 0u);

@@ -50,6 +50,9 @@ void ReportRow(const char* item, const std::string& tried, const char* measuredF
 }
 
 void PrintReliabilityTable(FILE* out) {
+    // Tests run fixture by fixture; the table reads item by item.
+    std::stable_sort(Rows().begin(), Rows().end(),
+                     [](const Row& a, const Row& b) { return a.item < b.item; });
     size_t itemWidth = 4, triedWidth = 5;
     for (const Row& row : Rows()) {
         itemWidth = std::max(itemWidth, row.item.size());
