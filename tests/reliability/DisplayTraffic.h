@@ -9,6 +9,9 @@
 #include "ScreenReaderHost.h"
 
 constexpr int kCells = 12;
+// A cell write copies 12 bytes and posts them; this bound is generous enough
+// that a busy machine cannot make it fail.
+constexpr double kWriteBoundMs = 50.0;
 
 // Cells that tell writes apart: the tag in the first cell, the sequence number
 // in the next two, the rest derived from both, so a torn or mixed buffer shows.
