@@ -72,7 +72,7 @@ uint32_t NextSerial() {
     return ++serial;
 }
 
-size_t PrivateBytes() {
+size_t CommittedPrivateBytes() {
     size_t total = 0;
     const char* address = nullptr;
     MEMORY_BASIC_INFORMATION region;

@@ -46,7 +46,7 @@ uint32_t NextSerial();
 
 // Private bytes of this process: committed private memory over the whole
 // address space (Wine reports no PrivateUsage, so it is summed here).
-size_t PrivateBytes();
+size_t CommittedPrivateBytes();
 
 // An auto-reset event, closed with its owner.
 class AutoEvent {

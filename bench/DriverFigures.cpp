@@ -227,11 +227,11 @@ MemoryResult MeasureWriteMemory(IBrailleDriver* driver, int writesPerRound, int 
         WaitUntilShown(last, kShowTimeoutMs);
     };
     round(); // warm-up: heaps and queues reach their working size
-    const size_t start = PrivateBytes();
+    const size_t start = CommittedPrivateBytes();
     size_t before = start;
     for (int i = 0; i < rounds; ++i) {
         round();
-        const size_t after = PrivateBytes();
+        const size_t after = CommittedPrivateBytes();
         result.worstRoundGrowth = std::max(
             result.worstRoundGrowth, static_cast<double>(after) - static_cast<double>(before));
         before = after;

@@ -343,8 +343,8 @@ double MeasureBarePostMemoryGrowth(int postsPerRound, int rounds) {
         receiver.Drain();
     };
     round(); // warm-up: heaps and queues reach their working size
-    const size_t before = PrivateBytes();
+    const size_t before = CommittedPrivateBytes();
     for (int i = 0; i < rounds; ++i)
         round();
-    return (static_cast<double>(PrivateBytes()) - static_cast<double>(before)) / rounds;
+    return (static_cast<double>(CommittedPrivateBytes()) - static_cast<double>(before)) / rounds;
 }
