@@ -48,8 +48,8 @@ TEST(DriverUtilityCandidates, AllThreeInOrderWithTheUpperCasedDriverFolderPrefix
 }
 
 TEST(DriverUtilityCandidates, FolderNameInAnyCaseAnywhereInTheFirstArgument) {
-    EXPECT_EQ(DriverUtilityCandidates(L"e:\\jaws\\sHaReD\\dRiVeRs\\bRaIlLe\\x", L"", L"")[0],
-              L"E:\\JAWS\\Utilities\\DriverUtility.exe");
+    EXPECT_EQ(DriverUtilityCandidates(L"e:\\reader\\sHaReD\\dRiVeRs\\bRaIlLe\\x", L"", L"")[0],
+              L"E:\\READER\\Utilities\\DriverUtility.exe");
     EXPECT_EQ(DriverUtilityCandidates(L"shared\\drivers\\braille", L"", L"")[0],
               L"Utilities\\DriverUtility.exe")
         << "at index 0: a path relative to the current directory";

@@ -6,13 +6,13 @@ namespace {
 using Installer = InstallerRun;
 
 TEST_F(Installer, RegistersTheFoundPort) {
-    const std::wstring tool = PlaceTool(root_ + L"\\JAWS\\Utilities\\DriverUtility.exe");
-    const auto outcome = Run({root_ + L"\\JAWS\\Shared\\Drivers\\Braille", root_ + L"\\None"});
+    PlaceTool(root_ + L"\\Reader\\Utilities\\DriverUtility.exe");
+    const auto outcome = Run({root_ + L"\\Reader\\Shared\\Drivers\\Braille", root_ + L"\\None"});
     ExpectQuietSuccess(outcome);
     const auto started = ToolCommandLines();
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0],
-              ToolCommandLine(UpperCased(root_ + L"\\JAWS\\") + L"Utilities\\DriverUtility.exe",
+              ToolCommandLine(UpperCased(root_ + L"\\Reader\\") + L"Utilities\\DriverUtility.exe",
                               L"COM12"));
     EXPECT_NE(started[0].find(L" /p COM12 /reg QornTI.dll /default"), std::wstring::npos);
 }
