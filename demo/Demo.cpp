@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include "InstallerStep.h"
 #include "ScreenReaderHost.h"
 #include "SimulatedBluetooth.h"
 #include "SimulatedDisplay.h"
@@ -263,5 +264,8 @@ int main() {
     host.Unload();
     SimWmiUseSystemWmi();
     Say("driver unloaded");
+
+    Heading("Installer");
+    RunInstallerStep([](const char* line) { Say("%s", line); });
     return 0;
 }
