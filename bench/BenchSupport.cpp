@@ -41,24 +41,6 @@ double Samples::Percentile(double fraction) const {
     return sorted[std::min(index, sorted.size() - 1)];
 }
 
-bool ServeMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (done())
-            return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
-            return false;
-        const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 100));
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, slice, QS_ALLINPUT);
-    }
-}
-
 CellPattern PatternFor(uint32_t serial) {
     CellPattern pattern;
     for (int i = 0; i < kBenchCells; ++i)
@@ -70,21 +52,6 @@ CellPattern PatternFor(uint32_t serial) {
 uint32_t NextSerial() {
     static uint32_t serial = 0;
     return ++serial;
-}
-
-size_t CommittedPrivateBytes() {
-    size_t total = 0;
-    const char* address = nullptr;
-    MEMORY_BASIC_INFORMATION region;
-    while (VirtualQuery(address, &region, sizeof region) == sizeof region) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
-            total += region.RegionSize;
-        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
-        if (next <= address)
-            break;
-        address = next;
-    }
-    return total;
 }
 
 namespace {

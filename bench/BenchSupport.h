@@ -2,6 +2,9 @@
 // benchmark's measurements.
 #pragma once
 
+#include "ProcessMemory.h"
+#include "ScreenReaderHost.h"
+
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -30,10 +33,6 @@ private:
     std::vector<double> values_;
 };
 
-// Serves this thread's messages (sent ones included) until done() holds or the
-// time is up, as a screen reader's message loop does between its own work.
-bool ServeMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs);
-
 // Twelve cells that differ for every serial number, so the last write of a
 // run can be recognised on the display.
 constexpr int kBenchCells = 12;
@@ -43,10 +42,6 @@ struct CellPattern {
 CellPattern PatternFor(uint32_t serial);
 // A serial number not used before in this process.
 uint32_t NextSerial();
-
-// Private bytes of this process: committed private memory over the whole
-// address space (Wine reports no PrivateUsage, so it is summed here).
-size_t CommittedPrivateBytes();
 
 // An auto-reset event, closed with its owner.
 class AutoEvent {

@@ -49,6 +49,10 @@ void ScreenReaderHost::Pump(DWORD milliseconds) {
 }
 
 bool ScreenReaderHost::PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    return ServeMessagesUntil(condition, timeoutMs);
+}
+
+bool ServeMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
         MSG msg;
@@ -56,14 +60,13 @@ bool ScreenReaderHost::PumpUntil(const std::function<bool()>& condition, DWORD t
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        if (condition())
+        if (done())
             return true;
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline)
             return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE,
-                                  static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)),
-                                  QS_ALLINPUT);
+        const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10));
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, slice, QS_ALLINPUT);
     }
 }
 

@@ -26,6 +26,9 @@ struct TypedRecord {
     uint8_t Character() const { return bytes[0] ^ bytes[1] ^ bytes[2]; }
 };
 
+// Serves this thread's messages until done() holds or the time is up.
+bool ServeMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
 class ScreenReaderHost : public IBrailleHostCallback {
 public:
     ScreenReaderHost() = default;

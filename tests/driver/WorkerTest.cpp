@@ -55,7 +55,7 @@ TEST_F(WorkerTest, OnlyTheQuitCommandEndsTheWorker) {
 
 TEST_F(WorkerTest, StatusWritesAndWritesWhileDownAreReleasedWithoutDeviceCalls) {
     std::vector<unsigned char> cells(32 * 1024, 0x2A);
-    const size_t before = PrivateBytes();
+    const size_t before = CommittedPrivateBytes();
     for (int i = 0; i < 2000; ++i) {
         PostCommand(driver.get(), kCmdWriteStatus, cells.data(), 32 * 1024, false);
         PostCommand(driver.get(), kCmdWrite, cells.data(), 32 * 1024, false);
@@ -64,7 +64,7 @@ TEST_F(WorkerTest, StatusWritesAndWritesWhileDownAreReleasedWithoutDeviceCalls) 
     }
     Drain();
     EXPECT_EQ(SimCountCalls(3), 0);
-    EXPECT_LT(PrivateBytes(), before + 16 * 1024 * 1024); // 128 MB if they leaked
+    EXPECT_LT(CommittedPrivateBytes(), before + 16 * 1024 * 1024); // 128 MB if they leaked
 }
 
 TEST_F(WorkerTest, ServiceCommandCallsTheLibraryOnce) {

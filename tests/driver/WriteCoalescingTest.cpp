@@ -28,23 +28,6 @@ std::vector<int> WrittenTags(int mark) {
     return tags;
 }
 
-// Committed private memory over the whole address space; unlike the process
-// counters it grows under Wine too.
-size_t CommittedPrivateBytes() {
-    size_t total = 0;
-    const char* address = nullptr;
-    MEMORY_BASIC_INFORMATION region;
-    while (VirtualQuery(address, &region, sizeof region) == sizeof region) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
-            total += region.RegionSize;
-        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
-        if (next <= address)
-            break;
-        address = next;
-    }
-    return total;
-}
-
 // A poster that waits for its write on a thread of its own, so that a waiter
 // that is never released fails the test instead of hanging it.
 struct WaitingPoster {

@@ -101,17 +101,6 @@ size_t OpenHandleCount() {
     return open;
 }
 
-size_t CommittedPrivateBytes() {
-    size_t total = 0;
-    MEMORY_BASIC_INFORMATION info{};
-    for (const char* address = nullptr; VirtualQuery(address, &info, sizeof info) == sizeof info;
-         address = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
-        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE)
-            total += info.RegionSize;
-    }
-    return total;
-}
-
 ProcessCensus TakeCensus() {
     ProcessCensus census;
     census.handles = OpenHandleCount();

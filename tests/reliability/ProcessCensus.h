@@ -2,6 +2,8 @@
 // long run can show that it gives back everything it takes.
 #pragma once
 
+#include "ProcessMemory.h"
+
 #include <cstddef>
 #include <set>
 #include <string>
@@ -39,9 +41,6 @@ size_t HeapBytesInUse();
 // Open handles of the process: GetProcessHandleCount where the system answers
 // it, else the handle values that GetHandleInformation accepts.
 size_t OpenHandleCount();
-
-// Committed private memory of the process, region by region.
-size_t CommittedPrivateBytes();
 
 // "a→b" for a count or a size, for the table.
 std::string Change(size_t before, size_t after);

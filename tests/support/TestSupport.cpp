@@ -1,7 +1,5 @@
 #include "TestSupport.h"
 
-#include <psapi.h>
-
 GuardedBuffer::GuardedBuffer(size_t size) : size_(size) {
     SYSTEM_INFO info;
     GetSystemInfo(&info);
@@ -38,14 +36,6 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
         Sleep(2);
     }
     return true;
-}
-
-size_t PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof counters);
-    return counters.PrivateUsage;
 }
 
 LARGE_INTEGER Now() {

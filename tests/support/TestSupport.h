@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "ProcessMemory.h"
 #include "SimulatedDisplay.h"
 
 // A buffer of the given size that ends right before a PAGE_NOACCESS page, so
@@ -32,9 +33,6 @@ std::vector<SimCall> SimCallsSince(int from, int ordinal = -1);
 
 // Polls the condition every few milliseconds, without serving messages.
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
-
-// Private bytes of this process.
-size_t PrivateBytes();
 
 double MillisecondsSince(const LARGE_INTEGER& start);
 LARGE_INTEGER Now();
