@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ScriptFile.h"
+
 namespace {
 
 struct Device {
@@ -89,28 +91,10 @@ void ApplyScriptLine(const std::string& line, BluetoothState& state) {
 
 // A separate program is scripted through a file named in QORN_SIM_BLUETOOTH.
 void LoadScriptFile(BluetoothState& state) {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"QORN_SIM_BLUETOOTH", path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    const std::wstring path = ScriptFilePath(L"QORN_SIM_BLUETOOTH");
+    if (path.empty())
         return;
-    FILE* file = _wfopen(path, L"rb");
-    if (file == nullptr)
-        return;
-    std::string line;
-    for (int c = fgetc(file);; c = fgetc(file)) {
-        if (c == '\n' || c == EOF) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (!line.empty() && line[0] != '#')
-                ApplyScriptLine(line, state);
-            line.clear();
-            if (c == EOF)
-                break;
-        } else {
-            line.push_back(static_cast<char>(c));
-        }
-    }
-    fclose(file);
+    ForEachScriptLine(path, [&](const std::string& line) { ApplyScriptLine(line, state); });
 }
 
 class Locked {

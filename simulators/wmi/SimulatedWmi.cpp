@@ -9,6 +9,7 @@
 #define _WIN32_DCOM
 #include <wbemidl.h>
 
+#include "ScriptFile.h"
 #include "WmiState.h"
 
 namespace {
@@ -62,32 +63,17 @@ bool ParseFailLine(const std::string& line, WmiState& state) {
 
 // A separate program is scripted through a file named in QORN_SIM_WMI.
 void LoadScriptFile(WmiState& state) {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"QORN_SIM_WMI", path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    const std::wstring path = ScriptFilePath(L"QORN_SIM_WMI");
+    if (path.empty())
         return;
     state.active = true;
-    FILE* file = _wfopen(path, L"rb");
-    if (file == nullptr)
-        return;
-    std::string line;
-    for (int c = fgetc(file);; c = fgetc(file)) {
-        if (c == '\n' || c == EOF) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            SimPort port;
-            if (!line.empty() && line[0] != '#' && ParsePortLine(line, port))
-                state.ports.push_back(port);
-            else if (!line.empty() && line[0] != '#')
-                ParseFailLine(line, state);
-            line.clear();
-            if (c == EOF)
-                break;
-        } else {
-            line.push_back(static_cast<char>(c));
-        }
-    }
-    fclose(file);
+    ForEachScriptLine(path, [&](const std::string& line) {
+        SimPort port;
+        if (ParsePortLine(line, port))
+            state.ports.push_back(port);
+        else
+            ParseFailLine(line, state);
+    });
 }
 
 class LocatorFactory final : public IClassFactory {

@@ -5,50 +5,21 @@
 // mapped until it ends, even after FreeLibrary.
 #include <string>
 
-#include "DriverFixture.h"
+#include "DriverDiscoveryFixture.h"
 #include "ProcessCensus.h"
 #include "ReliabilityTable.h"
-#include "SimulatedBluetooth.h"
-#include "SimulatedWmi.h"
 
 namespace {
 
-constexpr uint8_t kDisplayAddress[6] = {0xBC, 0x9A, 0x78, 0x56, 0x34, 0x12};
 constexpr uint8_t kPhoneAddress[6] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
-const std::wstring kDisplayPortPnp =
-    L"BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&1D80ECD3&0&"
-    L"123456789ABC_C00000000";
 
 constexpr double kOpenBoundMs = 10000;    // Open's wait for the search
 constexpr double kPromptOpenMs = 5000;    // generous for a search that does not hang
 constexpr DWORD kHangMs = 13000;          // past the bound, but ends within the test
 constexpr double kGaveUpLatestMs = 12500; // Open did not wait for the hung search itself
 
-void PairDisplay() {
-    SimBtAddDevice(L"ZR47-0001", kDisplayAddress, kSimBtAuthenticated);
-}
-
-void ListDisplayPort(const wchar_t* port) {
-    SimWmiReset();
-    SimWmiAddPort(L"COM3", L"ACPI\\PNP0501\\0");
-    SimWmiAddPort(port, kDisplayPortPnp.c_str());
-}
-
-class DiscoveryFaultTest : public DriverTest {
+class DiscoveryFaultTest : public DriverDiscoveryTest {
 protected:
-    static void SetUpTestSuite() { ASSERT_EQ(SimWmiInstall(), 1); }
-    void SetUp() override {
-        DriverTest::SetUp();
-        SimBtReset();
-        SimWmiReset();
-        SimSetPresent(0); // no link-up pause: what matters is the port text
-    }
-    void TearDown() override {
-        DriverTest::TearDown();
-        SimBtReset();
-        SimWmiUseSystemWmi();
-    }
-
     // Opens with "AUTO" and returns the port text that reached the library
     // ("" for none) and how long Open took.
     std::wstring OpenAuto(double* milliseconds) {
