@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, skipping those present.
+# Installs the Debian packages the build, the tests and the release need, skipping
+# those present.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
   wine64
   googletest
   clang lld
+  osslsigncode openssl zip unzip
 )
 
 missing=()
