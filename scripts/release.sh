@@ -28,6 +28,10 @@ if [ "$(wc -l <<<"$found")" -ne 4 ] || ! [[ $version =~ ^[0-9]+(\.[0-9]+){3}$ ]]
   echo "release: driver/QornDriver.rc gives no single version (found: $(echo $found))" >&2
   exit 1
 fi
+# A failed run leaves no zips of this version from an earlier run behind.
+package=qorn-braille-$version-win-x64
+rm -f "$dist/$package.zip" "$dist/$package-debug.zip" "$dist/SHA256SUMS"
+
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   # Without a commit: the earliest time a zip can hold.
   SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null) || SOURCE_DATE_EPOCH=315532800
@@ -92,9 +96,9 @@ Installing
      QornSetup.exe "<the braille driver folder>" <the screen reader's drive, e.g. C:>
    It shows no window, asks nothing and does not ask for elevation: start it
    with the rights needed to change the screen reader's settings. It looks up
-   the paired display and its serial port (up to 20 seconds), then finds the
-   screen reader's DriverUtility.exe (in Utilities beside SHARED, under Program
-   Files on the given drive, or under this system's Program Files) and runs
+   the paired display and its serial port, then finds the screen reader's
+   DriverUtility.exe (in Utilities beside SHARED, under Program Files on the
+   given drive, or under this system's Program Files) and runs
      DriverUtility.exe /type b /action a /d QornDriver /n Qorn /l "Lumivo 12"
                        /p <port> /reg QornTI.dll /default
    which registers QornDriver as the default braille display driver, with the
@@ -117,7 +121,6 @@ make_zip() { # ZIP FOLDER FILE...
   (cd "$folder" && chmod 0644 "$@" && touch -d "@$SOURCE_DATE_EPOCH" "$@" &&
     rm -f "$zip" && TZ=UTC zip -q -X -D -9 "$zip" "$@")
 }
-package=qorn-braille-$version-win-x64
 mkdir -p "$dist"
 dist=$(cd "$dist" && pwd)
 make_zip "$dist/$package.zip" "$stage/shipped" "${binaries[@]}" INSTALL.txt SHA256SUMS
