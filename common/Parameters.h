@@ -15,12 +15,19 @@ constexpr int32_t kDriverAttributes = 0x300;
 constexpr int32_t kDriverVersion = 0x01000A01; // 1.0.10.1, one byte per part
 
 // ---- Device worker and command channel ----
-constexpr unsigned kServiceTimerMs = 50;   // worker's tick: one library service call each
-constexpr unsigned kAckWaitSliceMs = 5000; // a waiting poster re-arms its wait after this
+constexpr unsigned kServiceTimerMs = 50; // worker's tick: one library service call each
 constexpr unsigned kWorkerReadyTimeoutMs = 5000;
-constexpr unsigned kWorkerExitTimeoutMs = 5000;
 constexpr unsigned kStopPauseMs = 25; // between the close and quit commands
-constexpr unsigned kAckRingSize = 64; // acknowledged-ticket slots; > concurrent waiters
+// How long the host's thread may wait on the worker. Past these the host goes
+// on: Open with the link still coming up on the worker; Close by disowning a
+// worker stuck in the device library.
+constexpr unsigned kOpenLinkWaitMs = 5000;  // Open's wait for the worker's open of the link
+constexpr unsigned kHostCallBoundMs = 3000; // Close and SetSuspended return within this
+// ... of which their waits on the worker take at most this, leaving the rest
+// for what follows the waits (letting go of a worker, destroying the window).
+constexpr unsigned kHostWaitBudgetMs = kHostCallBoundMs - 200;
+constexpr unsigned kDisownRetryMs = 1; // a worker in the driver's own code is outside it at once
+constexpr unsigned kAckRingSize = 64;  // acknowledged-ticket slots; > concurrent waiters
 
 // ---- Link supervision ----
 constexpr unsigned kLinkSettleMs = 1000; // pause after the link opens, before size polls

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include "DebuggerOutput.h"
 #include "InstallerStep.h"
 #include "ScreenReaderHost.h"
 #include "SimulatedBluetooth.h"
@@ -210,6 +211,25 @@ void DropAndRecover(ScreenReaderHost& host) {
     AwaitShown(driver, "back again", 5000);
 }
 
+// The display maker's library crashes inside a cell write. The driver contains
+// it, the host goes on, and the next write reaches the display.
+void LibraryCrashesDuringAWrite(ScreenReaderHost& host) {
+    IBrailleDriver* driver = host.Driver();
+    DebuggerOutput debugger;
+    SimRaiseOnNext(3, 1, EXCEPTION_ACCESS_VIOLATION);
+    Say("the display's library will crash (an access violation) in its next cell write");
+    WriteText(driver, "crash");
+    const DWORD start = GetTickCount();
+    while (debugger.Total() == 0 && GetTickCount() - start < 5000)
+        host.Pump(5);
+    for (const std::string& line : debugger.Lines())
+        Say("  the driver tells the debugger: %s", line.substr(0, line.find('\n')).c_str());
+    Say("  the screen reader is still running; the driver answers %d cells",
+        driver->GetCellCount());
+    WriteText(driver, "still here");
+    AwaitShown(driver, "still here", 5000);
+}
+
 void SuspendAndResume(ScreenReaderHost& host) {
     IBrailleDriver* driver = host.Driver();
     driver->SetSuspended(1);
@@ -254,6 +274,9 @@ int main() {
 
     Heading("The display drops off and comes back");
     DropAndRecover(host);
+
+    Heading("The display's library crashes during a write");
+    LibraryCrashesDuringAWrite(host);
 
     Heading("Suspend and resume");
     SuspendAndResume(host);

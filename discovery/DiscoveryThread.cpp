@@ -9,42 +9,100 @@
 #include "ModulePin.h"
 
 struct DiscoverySearch {
-    std::atomic<long> references{2}; // the thread and its starter
+    std::atomic<long> references{0}; // the thread, each starter, and the running slot
+    HANDLE thread = nullptr;         // closed with the record
+    unsigned id = 0;
     HMODULE pinnedModule = nullptr;
     DiscoveryResult result;
 };
 
 namespace {
+
+// The search whose thread is still running, holding a reference on it; later
+// starters join it rather than start one more.
+SRWLOCK g_runningLock = SRWLOCK_INIT;
+DiscoverySearch* g_running = nullptr;
+
+class RunningLock {
+public:
+    RunningLock() { AcquireSRWLockExclusive(&g_runningLock); }
+    ~RunningLock() { ReleaseSRWLockExclusive(&g_runningLock); }
+    RunningLock(const RunningLock&) = delete;
+    RunningLock& operator=(const RunningLock&) = delete;
+};
+
 void ReleaseSearch(DiscoverySearch* search) {
-    if (--search->references == 0)
-        delete search;
+    if (--search->references != 0)
+        return;
+    if (search->thread != nullptr)
+        CloseHandle(search->thread);
+    delete search;
 }
+
+// Called by the search's thread as it ends.
+void LeaveRunningSlot(DiscoverySearch* search) {
+    bool wasRunning = false;
+    {
+        RunningLock lock;
+        if (g_running == search) {
+            g_running = nullptr;
+            wasRunning = true;
+        }
+    }
+    if (wasRunning)
+        ReleaseSearch(search);
+}
+
+HANDLE DuplicateThreadHandle(HANDLE thread) {
+    HANDLE copy = nullptr;
+    const HANDLE self = GetCurrentProcess();
+    if (!DuplicateHandle(self, thread, self, &copy, SYNCHRONIZE, FALSE, 0))
+        return nullptr;
+    return copy;
+}
+
+// Under the lock: a new search on its own thread, in the running slot.
+DiscoverySearch* StartSearch() {
+    auto* search = new (std::nothrow) DiscoverySearch;
+    if (search == nullptr)
+        return nullptr;
+    search->references = 2; // the thread and the running slot
+    search->pinnedModule = PinOwnModule();
+    const uintptr_t handle = _beginthreadex(nullptr, 0, FindDisplayPort, search, 0, &search->id);
+    if (handle == 0) {
+        if (search->pinnedModule != nullptr)
+            FreeLibrary(search->pinnedModule);
+        delete search;
+        return nullptr;
+    }
+    search->thread = reinterpret_cast<HANDLE>(handle);
+    g_running = search;
+    return search;
+}
+
 } // namespace
 
 unsigned __stdcall FindDisplayPort(void* argument) {
     auto* search = static_cast<DiscoverySearch*>(argument);
     const HMODULE pinned = search->pinnedModule;
     const int code = SearchDisplayPort(search->result);
+    LeaveRunningSlot(search);
     ReleaseSearch(search);
     return ExitThreadReleasingModule(pinned, static_cast<DWORD>(code));
 }
 
 bool StartDiscovery(DiscoveryThread& thread) {
     thread = DiscoveryThread{};
-    auto* search = new (std::nothrow) DiscoverySearch;
+    RunningLock lock;
+    DiscoverySearch* search = g_running != nullptr ? g_running : StartSearch();
     if (search == nullptr)
         return false;
-    search->pinnedModule = PinOwnModule();
-    unsigned id = 0;
-    const uintptr_t handle = _beginthreadex(nullptr, 0, FindDisplayPort, search, 0, &id);
-    if (handle == 0) {
-        if (search->pinnedModule != nullptr)
-            FreeLibrary(search->pinnedModule);
-        delete search;
+    const HANDLE handle = DuplicateThreadHandle(search->thread);
+    if (handle == nullptr)
         return false;
-    }
-    thread.handle = reinterpret_cast<HANDLE>(handle);
-    thread.id = id;
+    ++search->references; // this starter's
+    thread.handle = handle;
+    thread.id = search->id;
     thread.search = search;
     return true;
 }

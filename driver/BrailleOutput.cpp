@@ -2,7 +2,7 @@
 #include "BrailleOutput.h"
 
 #include "CommandChannel.h"
-#include "DeviceLibrary.h"
+#include "DeviceCalls.h"
 #include "LinkSupervision.h"
 #include "SampleDriver.h"
 
@@ -60,7 +60,7 @@ int32_t CBrailleSampleDriver::WriteStatusCells(const unsigned char* cells, int32
 void WriteCellsToDevice(CBrailleSampleDriver* driver, const uint8_t* cells, int32_t count) {
     if (!driver->m_linkUp)
         return;
-    if (QornTI_WriteCells(0, static_cast<uint8_t>(count & 0xFF), cells) >= 1) {
+    if (DeviceWriteCells(static_cast<uint8_t>(count & 0xFF), cells) >= 1) {
         driver->m_linkStale = 0;
         driver->m_writeFailures = 0;
         return;

@@ -49,29 +49,38 @@ void DispatchPendingMessages(bool* sawQuit, WPARAM* quitCode) {
     }
 }
 
-// Waits for the ticket's acknowledgement without an overall limit, serving
-// messages sent to this thread. Ends early only if the worker itself has ended.
-void WaitForAcknowledgement(CBrailleSampleDriver* driver, uint32_t ticket) {
+// Waits at most limitMs for the ticket's acknowledgement, serving messages sent
+// to this thread. Ends early if the worker itself has ended. True when the
+// worker acknowledged the command.
+bool WaitForAcknowledgement(CBrailleSampleDriver* driver, uint32_t ticket, DWORD limitMs) {
     HANDLE handles[2] = {driver->m_hAckEvent, driver->m_hWorkerThread};
+    const ULONGLONG start = GetTickCount64();
     bool sawQuit = false;
     WPARAM quitCode = 0;
+    bool acknowledged = false;
     for (;;) {
-        if (IsAcknowledged(driver, ticket))
+        if ((acknowledged = IsAcknowledged(driver, ticket)))
             break;
         // The event is shared with ticks and other commands: re-arm it, then
         // look again so an acknowledgement between the two is not missed.
         ResetEvent(handles[0]);
-        if (IsAcknowledged(driver, ticket))
+        if ((acknowledged = IsAcknowledged(driver, ticket)))
             break;
-        const DWORD woke =
-            MsgWaitForMultipleObjects(2, handles, FALSE, qorn::kAckWaitSliceMs, QS_SENDMESSAGE);
-        if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_FAILED)
+        const ULONGLONG waited = GetTickCount64() - start;
+        if (waited >= limitMs)
             break;
+        const DWORD woke = MsgWaitForMultipleObjects(
+            2, handles, FALSE, static_cast<DWORD>(limitMs - waited), QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_FAILED) {
+            acknowledged = IsAcknowledged(driver, ticket);
+            break;
+        }
         if (woke == WAIT_OBJECT_0 + 2)
             DispatchPendingMessages(&sawQuit, &quitCode);
     }
     if (sawQuit)
         PostQuitMessage(static_cast<int>(quitCode));
+    return acknowledged;
 }
 
 } // namespace
@@ -81,25 +90,45 @@ void AcknowledgeTicket(CBrailleSampleDriver* driver, uint32_t ticket) {
         driver->m_ackedTickets[ticket % qorn::kAckRingSize] = ticket;
 }
 
-int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
-                bool wait) {
-    if (driver->m_hWorkerThread == nullptr)
-        return 0;
+namespace {
+// Copies the data and queues the command. The copy belongs to the worker once
+// queued; a post that fails frees it.
+BOOL QueueCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
+                  uint32_t ticket) {
     bool allocationFailed = false;
     char* buffer = CopyCommandData(data, length, &allocationFailed);
     if (allocationFailed)
-        return 0;
-    const uint32_t ticket = wait ? NextTicket(driver) : 0;
-    if (wait)
-        ResetEvent(driver->m_hAckEvent);
+        return FALSE;
     const BOOL posted =
         PostThreadMessageA(driver->m_workerThreadId, WM_WORKER_FIRST + command,
                            reinterpret_cast<WPARAM>(buffer), MakeCommandLParam(length, ticket));
-    if (!posted) {
-        free(buffer); // never reached the worker: still ours
-        return 0;
-    }
-    if (wait)
-        WaitForAcknowledgement(driver, ticket);
+    if (!posted)
+        free(buffer);
     return posted;
+}
+} // namespace
+
+int PostCommandWithin(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
+                      DWORD limitMs, bool* acknowledged) {
+    *acknowledged = false;
+    if (driver->m_hWorkerThread == nullptr)
+        return 0;
+    const uint32_t ticket = NextTicket(driver);
+    ResetEvent(driver->m_hAckEvent);
+    const BOOL posted = QueueCommand(driver, command, data, length, ticket);
+    if (posted)
+        *acknowledged = WaitForAcknowledgement(driver, ticket, limitMs);
+    return posted;
+}
+
+int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
+                bool wait) {
+    if (wait) {
+        bool acknowledged = false;
+        return PostCommandWithin(driver, command, data, length, qorn::kHostWaitBudgetMs,
+                                 &acknowledged);
+    }
+    if (driver->m_hWorkerThread == nullptr)
+        return 0;
+    return QueueCommand(driver, command, data, length, 0);
 }

@@ -48,11 +48,17 @@ constexpr uint32_t CommandTicket(LPARAM lParam) {
 }
 
 // Copies data (length + 1 bytes, zero-terminated) and queues command n to the
-// worker. With wait, returns only once the worker has handled this very command
-// (serving messages sent to this thread meanwhile), or at once if the post
-// failed. Returns the post's result, or 0 when no worker runs.
+// worker. Returns the post's result, or 0 when no worker runs. With wait, as
+// PostCommandWithin with the host's usual bound.
 int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
                 bool wait);
+
+// Posts as PostCommand and waits at most limitMs until the worker has handled
+// this very command, serving messages sent to this thread meanwhile; returns at
+// once if the post failed. *acknowledged tells whether the worker handled it
+// in time. Returns the post's result.
+int PostCommandWithin(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
+                      DWORD limitMs, bool* acknowledged);
 
 // Records that the worker has handled the command with this ticket.
 void AcknowledgeTicket(CBrailleSampleDriver* driver, uint32_t ticket);

@@ -2,7 +2,7 @@
 // the unload step that runs when the library's static objects are destroyed.
 #include <cstring>
 
-#include "DeviceLibrary.h"
+#include "DeviceCalls.h"
 #include "NotifyWindow.h"
 #include "SampleDriver.h"
 
@@ -21,13 +21,15 @@ CBrailleSampleDriver::CBrailleSampleDriver()
       m_skipLimit(qorn::kSkipLimitNormal), m_relinkRequests(0), m_hWorkerThread(nullptr),
       m_hAckEvent(nullptr), m_workerThreadId(0), m_hNotifyWindow(nullptr),
       m_windowClassName(kWindowClassName), m_lastTicket(0), m_ackedTickets{},
-      m_pWorkerLaunch(nullptr) {}
+      m_pWorkerLaunch(nullptr), m_linkMayBeOpen(0), m_openAnswer(kOpenNotAwaited) {}
 
 // Unload: close a link that is still up. The host is expected to have closed the
-// driver already; the worker, event and window are Close's to release.
+// driver already; the worker, event and window are Close's to release. A worker
+// the driver gave up on holds this library until it ends, so this runs only
+// once no worker of the driver is left in the device library.
 CBrailleSampleDriver::~CBrailleSampleDriver() {
-    if (m_linkUp) {
-        QornTI_CloseLink();
+    if (m_linkUp || m_linkMayBeOpen) {
+        DeviceCloseLink();
         m_alive = 0;
         m_linkUp = 0;
     } else {

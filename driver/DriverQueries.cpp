@@ -1,7 +1,7 @@
 // Identity, version, geometry and host-text queries of the interface table.
 #include <cstring>
 
-#include "DeviceLibrary.h"
+#include "DeviceCalls.h"
 #include "SampleDriver.h"
 #include "TextCopy.h"
 
@@ -38,7 +38,7 @@ int32_t CBrailleSampleDriver::GetDeviceVersion() {
     if (!m_linkUp)
         return 0;
     uint8_t first = 0, second = 0, third = 0;
-    if (QornTI_ReadDeviceData(&first, &second, &third) <= 0)
+    if (DeviceReadData(&first, &second, &third) <= 0)
         return 0;
     return (first << 16) | (second << 8) | third;
 }

@@ -13,19 +13,29 @@ namespace {
 constexpr DWORD kSeverityMask = 0xC0000000;
 constexpr DWORD kSeverityError = 0xC0000000;
 
+// Where QornRunShielded keeps the address for the exception code, from the
+// stack pointer after its prologue (the establisher frame): above the 32 bytes
+// of home space it gives the step.
+constexpr size_t kCodeSlotOffset = 32;
+
 } // namespace
 
 // Called by the C language handler while it looks for a frame to take the
 // exception: 1 (execute handler) ends the step, 0 (continue search) lets it pass.
-extern "C" LONG QornShieldFilter(EXCEPTION_POINTERS* pointers, void* /*establisherFrame*/) {
+extern "C" LONG QornShieldFilter(EXCEPTION_POINTERS* pointers, void* establisherFrame) {
     const DWORD code = pointers->ExceptionRecord->ExceptionCode;
-    return (code & kSeverityMask) == kSeverityError ? EXCEPTION_EXECUTE_HANDLER
-                                                    : EXCEPTION_CONTINUE_SEARCH;
+    if ((code & kSeverityMask) != kSeverityError)
+        return EXCEPTION_CONTINUE_SEARCH;
+    DWORD* slot =
+        *reinterpret_cast<DWORD**>(static_cast<char*>(establisherFrame) + kCodeSlotOffset);
+    if (slot != nullptr)
+        *slot = code;
+    return EXCEPTION_EXECUTE_HANDLER;
 }
 
-// int QornRunShielded(void (*step)(void*), void* context): 1 when the step
-// returned, 0 when the handler unwound it to .Lshield_caught. The nop keeps the
-// call's return address inside the guarded range.
+// int QornRunShielded(void (*step)(void*), void* context, DWORD* code): 1 when
+// the step returned, 0 when the handler unwound it to .Lshield_caught. The nop
+// keeps the call's return address inside the guarded range.
 asm(R"(
     .text
     .p2align 4
@@ -36,6 +46,7 @@ QornRunShielded:
     subq $40, %rsp
     .seh_stackalloc 40
     .seh_endprologue
+    movq %r8, 32(%rsp)
     movq %rcx, %rax
     movq %rdx, %rcx
 .Lshield_begin:
@@ -57,12 +68,14 @@ QornRunShielded:
     .seh_endproc
 )");
 
-extern "C" int QornRunShielded(void (*step)(void*), void* context);
+extern "C" int QornRunShielded(void (*step)(void*), void* context, DWORD* code);
 
-bool RunShielded(void (*step)(void* context), void* context) {
+bool RunShielded(void (*step)(void* context), void* context, DWORD* exceptionCode) {
     try {
-        return QornRunShielded(step, context) != 0;
+        return QornRunShielded(step, context, exceptionCode) != 0;
     } catch (...) {
+        if (exceptionCode != nullptr)
+            *exceptionCode = kGccCppExceptionCode;
         return false;
     }
 }

@@ -3,19 +3,19 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "DeviceLibrary.h"
-#include "ExceptionShield.h"
+#include "DeviceCalls.h"
 #include "SampleDriver.h"
+#include "WorkerOwnership.h"
 
 namespace {
 
 int32_t OpenOnPortName(CBrailleSampleDriver* driver) {
-    int32_t result = QornTI_OpenLink(driver->m_portNameW, 0);
+    int32_t result = DeviceOpenLink(driver->m_portNameW);
     if (result >= 0)
         return result;
     wchar_t prefix[qorn::kPortNameChars + 1];
     if (PortNameBeforeColon(driver->m_portNameW, prefix, qorn::kPortNameChars + 1) > 0)
-        result = QornTI_OpenLink(prefix, 0);
+        result = DeviceOpenLink(prefix);
     return result;
 }
 
@@ -26,18 +26,32 @@ void MarkLinkUp(CBrailleSampleDriver* driver) {
     driver->m_relinkRequests = 0;
     driver->m_linkUp = 1;
     driver->m_linkStale = 0;
+    driver->m_linkMayBeOpen = 0;
+}
+
+// A display that reports no cells fails the Open that waits for it. After that
+// (a re-link, or an open that Open stopped waiting for) the host already counts
+// on the cells it was told of, so the count stays.
+void TakeNoCells(CBrailleSampleDriver* driver, LinkUpKind kind) {
+    if (kind == LinkUpKind::kOpenCommand &&
+        driver->m_openAnswer.exchange(kOpenSawNoCells) != kOpenGaveUp)
+        driver->m_cellCount = 0;
 }
 
 // Polls the display size; if every poll fails the cell count stays as it is
 // (12 from the open command, or what an earlier link reported).
-void ReadCellCount(CBrailleSampleDriver* driver) {
+void ReadCellCount(CBrailleSampleDriver* driver, LinkUpKind kind) {
     for (int attempt = 0; attempt < qorn::kSizePollAttempts; ++attempt) {
         uint8_t first = 0, second = 0;
-        if (QornTI_ReadSize(&first, &second) >= 0) {
-            driver->m_cellCount = std::min(first, second);
+        if (DeviceReadSize(&first, &second) >= 0) {
+            const int32_t cells = std::min(first, second);
+            if (cells > 0)
+                driver->m_cellCount = cells;
+            else
+                TakeNoCells(driver, kind);
             return;
         }
-        Sleep(qorn::kSizePollIntervalMs);
+        PauseOutsideDriver(qorn::kSizePollIntervalMs);
     }
 }
 
@@ -58,60 +72,36 @@ int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size) {
 void CloseLink(CBrailleSampleDriver* driver) {
     driver->m_linkUp = 0;
     driver->m_linkStale = 0;
-    QornTI_CloseLink();
+    driver->m_linkMayBeOpen = 0;
+    DeviceCloseLink();
 }
 
-void LinkUp(CBrailleSampleDriver* driver) {
+void LinkUp(CBrailleSampleDriver* driver, LinkUpKind kind) {
     if (OpenOnPortName(driver) <= 0)
         return;
     MarkLinkUp(driver);
     if (const HWND window = driver->m_hNotifyWindow)
-        QornTI_RegisterKeyWindow(WM_BRAILLE_KEY, window, 1);
+        DeviceRegisterKeyWindow(window);
     // Output posted during the pause waits in the worker's queue.
-    Sleep(qorn::kLinkSettleMs);
-    ReadCellCount(driver);
+    PauseOutsideDriver(qorn::kLinkSettleMs);
+    ReadCellCount(driver, kind);
 }
 
-namespace {
-
-struct OpenLinkArguments {
-    CBrailleSampleDriver* driver;
-    const char* name;
-    int32_t length;
-};
-
-// The steps run shielded: they own nothing that needs a destructor.
-void OpenLinkStep(void* context) {
-    const auto* args = static_cast<const OpenLinkArguments*>(context);
-    CBrailleSampleDriver* driver = args->driver;
-    if (driver->m_linkUp)
+void OpenLink(CBrailleSampleDriver* driver, const char* name, int32_t length) {
+    if (driver->m_linkUp || driver->m_linkMayBeOpen)
         CloseLink(driver);
     int converted = 0;
-    if (args->name != nullptr && args->length > 0)
-        converted = MultiByteToWideChar(CP_ACP, 0, args->name, args->length, driver->m_portNameW,
-                                        qorn::kPortNameChars);
+    if (name != nullptr && length > 0)
+        converted =
+            MultiByteToWideChar(CP_ACP, 0, name, length, driver->m_portNameW, qorn::kPortNameChars);
     driver->m_portNameW[converted > 0 ? converted : 0] = L'\0';
     if (converted <= 0)
         return; // empty, or too long for the device library: the link stays down
-    LinkUp(driver);
-}
-
-void RelinkStep(void* context) {
-    auto* driver = static_cast<CBrailleSampleDriver*>(context);
-    if (driver->m_linkUp)
-        CloseLink(driver);
-    LinkUp(driver);
-}
-
-} // namespace
-
-// A library that fails inside these steps, with an exception of any kind,
-// leaves the link as far as the step had got; the worker goes on.
-void OpenLink(CBrailleSampleDriver* driver, const char* name, int32_t length) {
-    OpenLinkArguments args{driver, name, length};
-    RunShielded(OpenLinkStep, &args);
+    LinkUp(driver, LinkUpKind::kOpenCommand);
 }
 
 void Relink(CBrailleSampleDriver* driver) {
-    RunShielded(RelinkStep, driver);
+    if (driver->m_linkUp)
+        CloseLink(driver);
+    LinkUp(driver, LinkUpKind::kRelink);
 }

@@ -1,14 +1,19 @@
-// Bringing the link to the display up and down, on the worker thread.
+// Bringing the link to the display up and down, on the worker thread. A fault
+// of the device library in any of these counts as that call failing
+// (DeviceCalls.h); a worker disowned during a call unwinds with WorkerDisowned.
 #pragma once
 
 #include <cstdint>
 
 class CBrailleSampleDriver;
 
+// What brought the link up: the open command, or a re-link of any kind.
+enum class LinkUpKind { kOpenCommand, kRelink };
+
 // Stores the narrow port name (length bytes) and brings the link up on it.
 void OpenLink(CBrailleSampleDriver* driver, const char* name, int32_t length);
 // Opens the link on the stored port name.
-void LinkUp(CBrailleSampleDriver* driver);
+void LinkUp(CBrailleSampleDriver* driver, LinkUpKind kind);
 // Closes the link if it is up, then LinkUp.
 void Relink(CBrailleSampleDriver* driver);
 // Closes the link (device library close) and clears the link flags.

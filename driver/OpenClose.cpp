@@ -3,7 +3,8 @@
 #include <string>
 
 #include "CommandChannel.h"
-#include "DeviceLibrary.h"
+#include "DebugReport.h"
+#include "DeviceCalls.h"
 #include "DiscoveryThread.h"
 #include "NotifyWindow.h"
 #include "PortText.h"
@@ -20,11 +21,34 @@ void ReleaseEventAndWindow(CBrailleSampleDriver* driver) {
     driver->m_hNotifyWindow = nullptr;
 }
 
+// What is left of a bound that started at start.
+class Deadline {
+public:
+    explicit Deadline(DWORD limitMs) : start_(GetTickCount64()), limitMs_(limitMs) {}
+    DWORD Remaining() const {
+        const ULONGLONG spent = GetTickCount64() - start_;
+        return spent >= limitMs_ ? 0 : static_cast<DWORD>(limitMs_ - spent);
+    }
+
+private:
+    ULONGLONG start_;
+    DWORD limitMs_;
+};
+
+// The stop sequence, all of it within kHostWaitBudgetMs. A worker that does not
+// answer in time is stuck in the device library: it is abandoned.
 void StopWorker(CBrailleSampleDriver* driver) {
-    PostCommand(driver, kCmdClose, nullptr, 0, true);
+    const Deadline deadline(qorn::kHostWaitBudgetMs);
+    bool closed = false, quit = false;
+    PostCommandWithin(driver, kCmdClose, nullptr, 0, deadline.Remaining(), &closed);
     Sleep(qorn::kStopPauseMs);
-    PostCommand(driver, kCmdQuit, nullptr, 0, true);
-    ReleaseWorker(driver, qorn::kWorkerExitTimeoutMs);
+    if (closed)
+        PostCommandWithin(driver, kCmdQuit, nullptr, 0, deadline.Remaining(), &quit);
+    if (quit)
+        ReleaseWorker(driver, deadline.Remaining());
+    else
+        AbandonWorker(driver, closed ? L"the wait for the quit command"
+                                     : L"the wait for the close command");
 }
 
 // Whatever an earlier session left (a running worker, its event, a window made
@@ -55,6 +79,28 @@ void DiscoverPort(CBrailleSampleDriver* driver, std::string& workingPort) {
                        strnlen(driver->m_discoveredPort, sizeof driver->m_discoveredPort));
 }
 
+// Has the worker open the link, waiting at most kOpenLinkWaitMs. An open still
+// running then goes on on the worker; Open goes on with the 12 cells the open
+// command set. False when the display reported no cells.
+bool OpenLinkOnWorker(CBrailleSampleDriver* driver, const std::string& workingPort) {
+    driver->m_openAnswer = kOpenAwaited;
+    bool answered = false;
+    const int posted = PostCommandWithin(driver, kCmdOpen, workingPort.data(),
+                                         static_cast<int32_t>(workingPort.size()),
+                                         qorn::kOpenLinkWaitMs, &answered);
+    const long answer = driver->m_openAnswer.exchange(kOpenGaveUp);
+    if (!posted)
+        return false;
+    if (answered)
+        return driver->m_cellCount > 0;
+    if (answer == kOpenSawNoCells)
+        return false;
+    ReportToDebugger(L"Open's wait for the link (%lu ms) gave up; the link comes up on the "
+                     L"worker when the device library answers",
+                     static_cast<unsigned long>(qorn::kOpenLinkWaitMs));
+    return true;
+}
+
 bool StartSession(CBrailleSampleDriver* driver, const std::string& workingPort) {
     driver->m_hAckEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (driver->m_hAckEvent == nullptr) {
@@ -70,9 +116,7 @@ bool StartSession(CBrailleSampleDriver* driver, const std::string& workingPort) 
         ReleaseEventAndWindow(driver);
         return false;
     }
-    PostCommand(driver, kCmdOpen, workingPort.data(), static_cast<int32_t>(workingPort.size()),
-                true);
-    if (driver->m_cellCount <= 0) {
+    if (!OpenLinkOnWorker(driver, workingPort)) {
         StopWorker(driver);
         ReleaseEventAndWindow(driver);
         return false;
@@ -101,7 +145,7 @@ int32_t CBrailleSampleDriver::Open(const char* port, IBrailleHostCallback* callb
     m_hNotifyWindow = CreateNotifyWindow(g_moduleHandle);
     m_opened = 1;
     m_suspended = 0;
-    QornTI_RegisterKeyWindow(WM_BRAILLE_KEY, m_hNotifyWindow, 1);
+    DeviceRegisterKeyWindow(m_hNotifyWindow);
     return 1;
 }
 
@@ -120,5 +164,9 @@ int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
     } else if (m_hNotifyWindow == nullptr) {
         m_hNotifyWindow = CreateNotifyWindow(g_moduleHandle);
     }
-    return PostCommand(this, kCmdSuspend, nullptr, suspend, true);
+    // A worker busy in the device library past the bound keeps the command
+    // queued and carries it out once the call returns: the driver stays open.
+    bool handled = false;
+    return PostCommandWithin(this, kCmdSuspend, nullptr, suspend, qorn::kHostWaitBudgetMs,
+                             &handled);
 }

@@ -99,8 +99,26 @@ public:
     // in slot ticket % kAckRingSize, so a waiter is released by its own command only.
     std::atomic<uint32_t> m_lastTicket;
     std::atomic<uint32_t> m_ackedTickets[qorn::kAckRingSize];
-    // The running worker's launch record (WorkerThread.cpp), or null.
+    // The running worker's launch record (WorkerOwnership.h), or null.
     WorkerLaunch* m_pWorkerLaunch;
+
+    // ---- Bookkeeping of bounded waits ----
+    // Set when a worker was disowned: the library may still hold a link that
+    // worker had or was opening. The next open of the link, and the unload
+    // step, close it first.
+    std::atomic<uint8_t> m_linkMayBeOpen;
+    // Whether Open still waits for the open command's answer (OpenAnswer), so
+    // that a display reporting no cells after Open gave up cannot take the
+    // cells from under a host that was told the driver is open.
+    std::atomic<long> m_openAnswer;
+};
+
+// States of m_openAnswer.
+enum OpenAnswer : long {
+    kOpenNotAwaited, // no Open waits (as when a command is posted by other means)
+    kOpenAwaited,    // Open waits for the open command
+    kOpenGaveUp,     // Open's wait ended first: the link comes up on the worker later
+    kOpenSawNoCells, // the display reported 0 cells while Open still waited
 };
 
 extern CBrailleSampleDriver g_driver;

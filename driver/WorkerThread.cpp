@@ -9,32 +9,14 @@
 
 #include "BrailleOutput.h"
 #include "CommandChannel.h"
-#include "DeviceLibrary.h"
+#include "DebugReport.h"
+#include "DeviceCalls.h"
 #include "LinkSupervision.h"
 #include "ModulePin.h"
 #include "SampleDriver.h"
-
-// Shared by the starter and the worker, freed by whichever lets go last. The
-// worker signals through its own duplicate of the acknowledgement event, so it
-// never touches a handle the driver has already closed.
-struct WorkerLaunch {
-    enum : long { kStarting, kReady, kDisowned };
-    CBrailleSampleDriver* driver = nullptr;
-    HANDLE ackEvent = nullptr;
-    HMODULE pinnedModule = nullptr;
-    std::atomic<long> state{kStarting};
-    std::atomic<long> references{2};
-};
+#include "WorkerOwnership.h"
 
 namespace {
-
-void ReleaseLaunch(WorkerLaunch* launch) {
-    if (--launch->references != 0)
-        return;
-    if (launch->ackEvent != nullptr)
-        CloseHandle(launch->ackEvent);
-    delete launch;
-}
 
 HANDLE DuplicateForWorker(HANDLE event) {
     HANDLE copy = nullptr;
@@ -80,25 +62,30 @@ void HandleCommand(CBrailleSampleDriver* driver, UINT message, const char* buffe
         WriteBlankCellsToDevice(driver);
         break;
     case WM_WORKER_SERVICE:
-        QornTI_Service();
+        DeviceService();
         break;
     default: // quit, no-op and status writes: the common tail is all
         break;
     }
 }
 
-// Runs one command and the common tail; returns true for the quit command.
-bool RunCommand(WorkerLaunch* launch, const MSG& msg) {
+enum class LoopStep { kGoOn, kQuit, kDisowned };
+
+// Runs one command and the common tail.
+LoopStep RunCommand(WorkerLaunch* launch, const MSG& msg) {
     char* buffer = reinterpret_cast<char*>(msg.wParam);
     try {
         HandleCommand(launch->driver, msg.message, buffer, CommandLength(msg.lParam));
+    } catch (const WorkerDisowned&) {
+        free(buffer); // the command's waiter has long given up: no acknowledgement
+        return LoopStep::kDisowned;
     } catch (...) {
-        // A failing device library must not take the worker down.
+        // Out of memory, say: the worker goes on with the next command.
     }
     free(buffer);
     AcknowledgeTicket(launch->driver, CommandTicket(msg.lParam));
     SetEvent(launch->ackEvent);
-    return msg.message == WM_WORKER_QUIT;
+    return msg.message == WM_WORKER_QUIT ? LoopStep::kQuit : LoopStep::kGoOn;
 }
 
 // A write that puts cells on the display: a write with cells, or a clear.
@@ -137,38 +124,80 @@ bool TakeNewestCellWrite(WorkerLaunch* launch, MSG* write, MSG* next) {
 }
 
 // Runs a command taken from the queue; a cell write is first replaced by the
-// newest of those queued right behind it. Returns true once quit has run.
-bool RunQueuedCommand(WorkerLaunch* launch, MSG msg) {
+// newest of those queued right behind it.
+LoopStep RunQueuedCommand(WorkerLaunch* launch, MSG msg) {
     if (!IsCellWrite(msg))
         return RunCommand(launch, msg);
     MSG next;
     const bool hasNext = TakeNewestCellWrite(launch, &msg, &next);
-    RunCommand(launch, msg);
-    return hasNext && RunCommand(launch, next);
+    const LoopStep step = RunCommand(launch, msg);
+    if (step != LoopStep::kGoOn) {
+        if (hasNext)
+            free(reinterpret_cast<void*>(next.wParam));
+        return step;
+    }
+    return hasNext ? RunCommand(launch, next) : LoopStep::kGoOn;
 }
 
-void ServiceTick(WorkerLaunch* launch) {
+LoopStep ServiceTick(WorkerLaunch* launch) {
     try {
-        QornTI_Service();
+        DeviceService();
+    } catch (const WorkerDisowned&) {
+        return LoopStep::kDisowned;
     } catch (...) {
     }
     SetEvent(launch->ackEvent);
+    return LoopStep::kGoOn;
 }
 
-void RunMessageLoop(WorkerLaunch* launch) {
+bool IsCommand(const MSG& msg) {
+    return msg.hwnd == nullptr && IsWorkerCommand(msg.message);
+}
+
+enum class Next { kMessage, kNothing, kDisowned };
+
+// Takes the next message, standing outside the driver's code while it waits.
+// A WM_QUIT posted by anyone (0) or an error (-1) is nothing: only
+// WM_WORKER_QUIT ends the worker. A disowned worker frees the buffer of a
+// command it has just taken.
+Next NextMessage(MSG* msg) {
+    LeaveDriver();
+    const BOOL got = GetMessageA(msg, nullptr, 0, 0);
+    if (!ReturnToDriver()) {
+        if (got > 0 && IsCommand(*msg))
+            free(reinterpret_cast<void*>(msg->wParam));
+        return Next::kDisowned;
+    }
+    return got > 0 ? Next::kMessage : Next::kNothing;
+}
+
+// Returns kQuit once WM_WORKER_QUIT has run, kDisowned when the driver gave up on the worker.
+LoopStep RunMessageLoop(WorkerLaunch* launch) {
     MSG msg;
     for (;;) {
-        // 0 (a WM_QUIT posted by anyone) or -1: only WM_WORKER_QUIT ends the worker.
-        if (GetMessageA(&msg, nullptr, 0, 0) <= 0)
+        const Next next = NextMessage(&msg);
+        if (next == Next::kDisowned)
+            return LoopStep::kDisowned;
+        if (next == Next::kNothing)
             continue;
-        if (msg.hwnd == nullptr && IsWorkerCommand(msg.message)) {
-            if (RunQueuedCommand(launch, msg))
-                return;
-        } else if (msg.message == WM_TIMER) {
-            ServiceTick(launch);
-        } else {
+        LoopStep step = LoopStep::kGoOn;
+        if (IsCommand(msg))
+            step = RunQueuedCommand(launch, msg);
+        else if (msg.message == WM_TIMER)
+            step = ServiceTick(launch);
+        else
             DispatchMessageA(&msg);
-        }
+        if (step != LoopStep::kGoOn)
+            return step;
+    }
+}
+
+// A disowned worker's queue: the buffers of the commands still in it are its own.
+void FreeQueuedCommands() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (IsCommand(msg))
+            free(reinterpret_cast<void*>(msg.wParam));
     }
 }
 
@@ -179,11 +208,13 @@ unsigned __stdcall WorkerMain(void* argument) {
     const HMODULE pinned = launch->pinnedModule;
     MSG msg;
     PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE); // creates the queue
-    long expected = WorkerLaunch::kStarting;
-    if (launch->state.compare_exchange_strong(expected, WorkerLaunch::kReady)) {
+    if (EnterWorker(launch)) {
         SetEvent(launch->ackEvent);
         const UINT_PTR timer = SetTimer(nullptr, 0, qorn::kServiceTimerMs, nullptr);
-        RunMessageLoop(launch);
+        if (RunMessageLoop(launch) == LoopStep::kDisowned)
+            FreeQueuedCommands();
+        else
+            EndWorker(launch);
         if (timer != 0)
             KillTimer(nullptr, timer);
     }
@@ -218,6 +249,20 @@ int StartWorker(CBrailleSampleDriver* driver) {
     return 1;
 }
 
+namespace {
+// The driver lets go of the worker's handle and launch record; the worker itself
+// may still be running.
+void LetGoOfWorker(CBrailleSampleDriver* driver) {
+    if (driver->m_hWorkerThread != nullptr)
+        CloseHandle(driver->m_hWorkerThread);
+    driver->m_hWorkerThread = nullptr;
+    driver->m_workerThreadId = 0;
+    if (driver->m_pWorkerLaunch != nullptr)
+        ReleaseLaunch(driver->m_pWorkerLaunch);
+    driver->m_pWorkerLaunch = nullptr;
+}
+} // namespace
+
 bool AwaitWorkerReady(CBrailleSampleDriver* driver, DWORD timeoutMs) {
     WaitForSingleObject(driver->m_hAckEvent, timeoutMs);
     WorkerLaunch* launch = driver->m_pWorkerLaunch;
@@ -226,22 +271,25 @@ bool AwaitWorkerReady(CBrailleSampleDriver* driver, DWORD timeoutMs) {
     long expected = WorkerLaunch::kStarting;
     if (!launch->state.compare_exchange_strong(expected, WorkerLaunch::kDisowned))
         return true; // the worker reached its loop, perhaps just now
-    CloseHandle(driver->m_hWorkerThread);
-    driver->m_hWorkerThread = nullptr;
-    driver->m_workerThreadId = 0;
-    driver->m_pWorkerLaunch = nullptr;
-    ReleaseLaunch(launch);
+    ReportToDebugger(L"the device worker was not ready within %lu ms; abandoned", timeoutMs);
+    LetGoOfWorker(driver);
     return false;
 }
 
 void ReleaseWorker(CBrailleSampleDriver* driver, DWORD timeoutMs) {
-    if (driver->m_hWorkerThread != nullptr) {
+    if (driver->m_hWorkerThread != nullptr)
         WaitForSingleObject(driver->m_hWorkerThread, timeoutMs);
-        CloseHandle(driver->m_hWorkerThread);
-        driver->m_hWorkerThread = nullptr;
+    LetGoOfWorker(driver);
+}
+
+void AbandonWorker(CBrailleSampleDriver* driver, const wchar_t* gaveUp) {
+    if (driver->m_pWorkerLaunch != nullptr &&
+        DisownWorker(driver->m_pWorkerLaunch, driver->m_hWorkerThread)) {
+        // The library may still hold, or be about to open, that worker's link.
+        driver->m_linkMayBeOpen = 1;
+        ReportToDebugger(L"%ls gave up; the device worker, stuck in the device library, is "
+                         L"abandoned and ends once its call returns",
+                         gaveUp);
     }
-    if (driver->m_pWorkerLaunch != nullptr) {
-        ReleaseLaunch(driver->m_pWorkerLaunch);
-        driver->m_pWorkerLaunch = nullptr;
-    }
+    LetGoOfWorker(driver);
 }

@@ -18,5 +18,11 @@ bool AwaitWorkerReady(CBrailleSampleDriver* driver, DWORD timeoutMs);
 // Waits up to timeoutMs for the worker to end, then lets go of it.
 void ReleaseWorker(CBrailleSampleDriver* driver, DWORD timeoutMs);
 
+// After a wait on the worker gave up (gaveUp names that wait, for the debugger):
+// disowns the worker as soon as it stands outside the driver's code and lets go
+// of it. A disowned worker ends by itself once its device call returns,
+// touching nothing of the driver; a later Open starts a new one.
+void AbandonWorker(CBrailleSampleDriver* driver, const wchar_t* gaveUp);
+
 // The worker thread's function; its argument is the launch record StartWorker made.
 unsigned __stdcall WorkerMain(void* launch);

@@ -27,40 +27,41 @@ TEST_F(DiscoveryThreadTest, HandsOverTheResultOfASearchThatEndsInTime) {
     EXPECT_EQ(thread.handle, nullptr);
 }
 
-TEST_F(DiscoveryThreadTest, ALateSearchNeverWritesIntoALaterResult) {
+TEST_F(DiscoveryThreadTest, AStartWhileASearchRunsJoinsItAndALateEndWritesIntoNoOneElse) {
     // The first search is held in the Bluetooth stage past its starter's wait.
     SimWmiAddPort(L"COM5", DisplayPortIdentity().c_str());
     SimBtDelayNextSearch(3000);
-    DiscoveryThread late;
-    ASSERT_TRUE(StartDiscovery(late));
-    DiscoveryResult result;
+    DiscoveryThread first;
+    ASSERT_TRUE(StartDiscovery(first));
+    const unsigned searchId = first.id;
+    DiscoveryResult gaveUp;
     const LARGE_INTEGER start = Now();
-    EXPECT_FALSE(FinishDiscovery(late, 200, result));
+    EXPECT_FALSE(FinishDiscovery(first, 200, gaveUp));
     EXPECT_LT(MillisecondsSince(start), 2500.0) << "the starter waits only its bound";
-    EXPECT_EQ(result.completed, 0);
-    EXPECT_EQ(result.deviceId, L"");
-    EXPECT_STREQ(result.portName, "");
 
-    // A newer search runs to its end meanwhile, into the same result.
-    DiscoveryThread newer;
-    ASSERT_TRUE(StartDiscovery(newer));
-    ASSERT_TRUE(FinishDiscovery(newer, 10000, result));
-    ASSERT_EQ(result.deviceId, L"COM5");
+    // A start while it still runs joins it, and takes its result within its own bound.
+    DiscoveryThread second;
+    ASSERT_TRUE(StartDiscovery(second));
+    EXPECT_EQ(second.id, searchId);
+    DiscoveryResult joined;
+    ASSERT_TRUE(FinishDiscovery(second, 10000, joined));
+    EXPECT_EQ(joined.deviceId, L"COM5");
+    EXPECT_EQ(SimBtSearchesStarted(), 1);
+    // The starter that gave up never sees the result.
+    EXPECT_EQ(gaveUp.completed, 0);
+    EXPECT_EQ(gaveUp.deviceId, L"");
+    EXPECT_STREQ(gaveUp.portName, "");
 
-    // Now the late search goes on and finds a different port.
+    // Once it has ended, the next start is a search of its own.
     SimWmiReset();
     SimWmiAddPort(L"COM7", DisplayPortIdentity().c_str());
-    ASSERT_TRUE(WaitFor(
-        [] {
-            const SimWmiRecord wmi = WmiRecord();
-            return wmi.queries == 1 && wmi.portsHandedOut == 1 && wmi.liveObjects == 0;
-        },
-        15000))
-        << "the late search reached the serial ports";
-    Sleep(500); // its last steps after the listing
-    EXPECT_EQ(result.completed, 1);
-    EXPECT_EQ(result.deviceId, L"COM5");
-    EXPECT_STREQ(result.portName, "COM5");
+    DiscoveryThread third;
+    ASSERT_TRUE(StartDiscovery(third));
+    DiscoveryResult fresh;
+    ASSERT_TRUE(FinishDiscovery(third, 10000, fresh));
+    EXPECT_EQ(fresh.deviceId, L"COM7");
+    EXPECT_EQ(SimBtSearchesStarted(), 2);
+    EXPECT_EQ(joined.deviceId, L"COM5");
 }
 
 TEST_F(DiscoveryThreadTest, AFailedSearchHandsOverNothingCompleted) {

@@ -60,3 +60,38 @@ double WriteUntilShown(ScreenReaderHost& host, uint8_t tag, uint32_t* sequence, 
     }
     return -1.0;
 }
+
+void WriteFor(ScreenReaderHost& host, unsigned milliseconds, uint8_t tag, uint32_t* sequence,
+              CallTimes& times, const std::function<void()>& each) {
+    const LARGE_INTEGER start = Now();
+    while (MillisecondsSince(start) < milliseconds) {
+        uint8_t cells[kCells];
+        PatternCells(tag, (*sequence)++, cells);
+        TimedWrite(host.Driver(), cells, times);
+        if (each)
+            each();
+        host.Pump(10);
+    }
+}
+
+bool FailWritesUntilCalled(ScreenReaderHost& host, int ordinal, int count, uint8_t tag,
+                           uint32_t* sequence, CallTimes& times) {
+    const int target = SimCountCalls(ordinal) + count;
+    SimSetResult(3, 0);
+    const LARGE_INTEGER start = Now();
+    bool called = false;
+    while (!called && MillisecondsSince(start) < kRecoveryTimeoutMs) {
+        uint8_t cells[kCells];
+        PatternCells(tag, (*sequence)++, cells);
+        TimedWrite(host.Driver(), cells, times);
+        host.Pump(5);
+        called = SimCountCalls(ordinal) >= target;
+    }
+    SimClearResult(3);
+    return called;
+}
+
+bool WorkerRunning(const CBrailleSampleDriver* fields) {
+    return fields->m_hWorkerThread != nullptr &&
+           WaitForSingleObject(fields->m_hWorkerThread, 0) == WAIT_TIMEOUT;
+}

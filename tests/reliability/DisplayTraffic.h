@@ -3,15 +3,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "BrailleDriver.h"
+#include "SampleDriver.h"
 #include "ScreenReaderHost.h"
 
 constexpr int kCells = 12;
 // A cell write copies 12 bytes and posts them; this bound is generous enough
 // that a busy machine cannot make it fail.
 constexpr double kWriteBoundMs = 50.0;
+// Generous for a display that is back to show the host's cells (a re-link
+// with its settle pause included).
+constexpr unsigned kRecoveryTimeoutMs = 15000;
 
 // Cells that tell writes apart: the tag in the first cell, the sequence number
 // in the next two, the rest derived from both, so a torn or mixed buffer shows.
@@ -37,3 +42,15 @@ int32_t TimedWrite(IBrailleDriver* driver, const uint8_t cells[kCells], CallTime
 // driver accepted. Returns the milliseconds taken, or -1 after timeoutMs.
 double WriteUntilShown(ScreenReaderHost& host, uint8_t tag, uint32_t* sequence, unsigned timeoutMs,
                        CallTimes* times = nullptr);
+
+// Writes fresh cells every 10 ms for the given time, calling each() after every write.
+void WriteFor(ScreenReaderHost& host, unsigned milliseconds, uint8_t tag, uint32_t* sequence,
+              CallTimes& times, const std::function<void()>& each = {});
+
+// Writes fail on the device until the worker has called the ordinal `count`
+// more times (it re-links after 20 failed writes in a row), then succeed again.
+bool FailWritesUntilCalled(ScreenReaderHost& host, int ordinal, int count, uint8_t tag,
+                           uint32_t* sequence, CallTimes& times);
+
+// The driver's worker thread exists and has not ended.
+bool WorkerRunning(const CBrailleSampleDriver* fields);

@@ -51,15 +51,21 @@ TEST(ExceptionShield, CppAndStructuredExceptionsEndTheStepAndAreDropped) {
         for (DWORD code : codes) {
             Step step;
             step.raise = code;
-            EXPECT_FALSE(RunShielded(RunStep, &step)) << std::hex << code;
+            DWORD caught = 0;
+            EXPECT_FALSE(RunShielded(RunStep, &step, &caught)) << std::hex << code;
+            EXPECT_EQ(caught, code);
             EXPECT_EQ(step.reached, 1);
         }
         Step cpp;
         cpp.throwCpp = true;
-        EXPECT_FALSE(RunShielded(RunStep, &cpp));
+        DWORD caught = 0;
+        EXPECT_FALSE(RunShielded(RunStep, &cpp, &caught));
+        EXPECT_EQ(caught, kGccCppExceptionCode);
         EXPECT_EQ(cpp.reached, 1);
     }
     Step after;
-    EXPECT_TRUE(RunShielded(RunStep, &after));
+    DWORD untouched = 7;
+    EXPECT_TRUE(RunShielded(RunStep, &after, &untouched));
+    EXPECT_EQ(untouched, 7u);
     EXPECT_EQ(after.reached, 2);
 }

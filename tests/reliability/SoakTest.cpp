@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DebuggerOutput.h"
 #include "KeyExamples.h"
 #include "ProcessCensus.h"
 #include "ReliabilityTable.h"
@@ -24,7 +25,7 @@ namespace {
 constexpr int kCycles = 1000;
 constexpr int kWritesPerCycle = 50;
 constexpr int kLinkUpEvery = 100; // each link-up costs the worker its 1 s settle pause
-constexpr int kWarmUpCycles = 5;
+constexpr int kWarmUpCycles = 24; // long enough for every injected fault kind to have fired once
 
 // Margins for what the process may hold after the soak beyond what it held
 // before. A leak of one handle, window or thread per cycle would exceed them a
@@ -54,10 +55,42 @@ bool DisplayShows(const uint8_t cells[12]) {
     return SimGetCells(shown, 12) == 12 && memcmp(shown, cells, 12) == 0;
 }
 
-// One session: Open, 50 writes, one key, Close.
+// The fault a cycle arms: the next call of one ordinal raises something. The
+// key-window registration (14) is left out: a failed one loses the cycle's key,
+// which the containment table covers.
+struct InjectedFault {
+    int ordinal;
+    int kind; // 0: C++ of the same runtime; else the structured exception kFaultCodes[kind - 1]
+};
+
+constexpr DWORD kFaultCodes[] = {EXCEPTION_ACCESS_VIOLATION, 0xE06D7363,
+                                 EXCEPTION_INT_DIVIDE_BY_ZERO};
+
+// The same sequence every run. A link-up cycle never gets a failing open or
+// write, so that it still shows its last cells.
+InjectedFault PickFault(int cycle, bool linkUp) {
+    static const int anyCycle[] = {15, 3, 10, 9, 16, 2};
+    static const int linkUpCycle[] = {10, 9, 16, 2};
+    const uint32_t mixed = static_cast<uint32_t>(cycle) * 2654435761u;
+    const int ordinal = linkUp ? linkUpCycle[(mixed >> 8) % std::size(linkUpCycle)]
+                               : anyCycle[(mixed >> 8) % std::size(anyCycle)];
+    return {ordinal, static_cast<int>((mixed >> 20) % 4)};
+}
+
+void ArmFault(const InjectedFault& fault, int count) {
+    if (fault.kind == 0)
+        SimThrowOnNext(fault.ordinal, count);
+    else
+        SimRaiseOnNext(fault.ordinal, count, kFaultCodes[fault.kind - 1]);
+}
+
+// One session: Open, 50 writes, the device version, one key, Close, with one
+// fault armed for its length.
 void RunCycle(ScreenReaderHost& host, int cycle, bool linkUp, CycleCounts& counts) {
     IBrailleDriver* driver = host.Driver();
     SimSetPresent(linkUp ? 1 : 0);
+    const InjectedFault fault = PickFault(cycle, linkUp);
+    ArmFault(fault, 1);
     ASSERT_EQ(driver->Open("COM5", &host, "soak", ""), 1) << "cycle " << cycle;
     counts.workerIds.push_back(static_cast<CBrailleSampleDriver*>(driver)->m_workerThreadId);
     uint8_t cells[12];
@@ -76,7 +109,9 @@ void RunCycle(ScreenReaderHost& host, int cycle, bool linkUp, CycleCounts& count
     else
         ++counts.keysWrong;
     host.keys.clear();
+    driver->GetDeviceVersion();
     driver->Close();
+    ArmFault(fault, 0);
     if (linkUp) {
         ++counts.linkUpCycles;
         if (!DisplayShows(cells)) // Close runs after every queued write
@@ -125,9 +160,11 @@ TEST(Soak, AThousandSessionsGiveBackEverythingAndUnloadCleanly) {
 
     // Warm-up: the display's key thread, the window class and the system's own
     // lazily made objects come into being here, not inside the measurement.
+    DebuggerOutput debugger(DebuggerOutput::kCountOnly);
     CycleCounts warmUp;
     for (int i = 0; i < kWarmUpCycles; ++i)
         RunCycle(host, i, i == 0, warmUp);
+    debugger.Clear();
     const ProcessCensus before = TakeCensus();
     const std::set<DWORD> threadsBefore = ThreadIdsOfProcess();
 
@@ -141,6 +178,7 @@ TEST(Soak, AThousandSessionsGiveBackEverythingAndUnloadCleanly) {
     }
     const double seconds = MillisecondsSince(start) / 1000.0;
     const ProcessCensus after = TakeCensus();
+    const int faultsContained = debugger.Total();
 
     host.Unload();
     const bool moduleGone = GetModuleHandleA(kDriverFile) == nullptr;
@@ -153,11 +191,13 @@ TEST(Soak, AThousandSessionsGiveBackEverythingAndUnloadCleanly) {
     const size_t driverWindows = CountWindowsOfClass("jQornDriver");
 
     ReportRow("1 soak",
-              "1000 x (Open, 50 writes, 1 key, Close), link up in 10; display absent in the rest",
+              "1000 x (Open, 50 writes, 1 key, Close), link up in 10; display absent in the rest; "
+              "each with one of ordinals 15 10 3 9 16 2 armed to raise C++, AV, MS C++ or /0",
               "%.1f s; writes accepted %d; keys %d/%d right; link-up cycles showing last cells "
-              "%d/%d",
+              "%d/%d; faults raised and contained %d",
               seconds, counts.writesAccepted, counts.keysDelivered, kCycles,
-              counts.linkUpCycles - counts.linkUpDisplayWrong, counts.linkUpCycles);
+              counts.linkUpCycles - counts.linkUpDisplayWrong, counts.linkUpCycles,
+              faultsContained);
     ReportRow("1 soak", "process census before/after the 1000 sessions (Wine: GDI, USER read 0)",
               "handles %s, threads %s, windows %s, GDI %s, USER %s, heap %s, private %s",
               Change(before.handles, after.handles).c_str(),
@@ -176,6 +216,7 @@ TEST(Soak, AThousandSessionsGiveBackEverythingAndUnloadCleanly) {
     EXPECT_EQ(counts.keysDelivered, kCycles);
     EXPECT_EQ(counts.linkUpDisplayWrong, 0);
     EXPECT_GT(counts.writesAccepted, 0);
+    EXPECT_GT(faultsContained, kCycles / 10);
     EXPECT_LE(after.handles, before.handles + kHandleMargin)
         << "handles grew by " << Growth(before.handles, after.handles);
     EXPECT_LE(after.gdiObjects, before.gdiObjects);

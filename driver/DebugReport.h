@@ -1,0 +1,10 @@
+// What the driver survived, told to a debugger (or DebugView) the Windows way,
+// one line each, beginning "QornDriver: ". The driver keeps no log of its own.
+#pragma once
+
+#include <windows.h>
+
+void ReportToDebugger(const wchar_t* format, ...);
+
+// A fault raised inside the device library and contained by the driver.
+void ReportContainedFault(int ordinal, DWORD exceptionCode);

@@ -1,0 +1,367 @@
+// The device library misbehaving inside the screen reader's process, through
+// the real driver: every ordinal raising every kind of exception at every place
+// the driver calls it, and calls that do not return for 20 s. Every host call
+// must return (Close and SetSuspended within their bound), the process must
+// live, the display must be served again, and the debugger must be told.
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "DebuggerOutput.h"
+#include "DisplayTraffic.h"
+#include "DriverFixture.h"
+#include "ProcessCensus.h"
+#include "ReliabilityTable.h"
+
+namespace {
+
+struct FaultKind {
+    const char* name;
+    DWORD reportedCode;
+    void (*arm)(int ordinal);
+};
+
+void ThrowCpp(int ordinal) {
+    SimThrowOnNext(ordinal, 1);
+}
+void RaiseAccessViolation(int ordinal) {
+    SimRaiseOnNext(ordinal, 1, EXCEPTION_ACCESS_VIOLATION);
+}
+// The code with which Microsoft's C++ runtime raises every C++ exception.
+void RaiseMicrosoftCpp(int ordinal) {
+    SimRaiseOnNext(ordinal, 1, 0xE06D7363);
+}
+void RaiseDivideByZero(int ordinal) {
+    SimRaiseOnNext(ordinal, 1, EXCEPTION_INT_DIVIDE_BY_ZERO);
+}
+
+const FaultKind kKinds[] = {
+    {"C++ (same runtime)", 0x20474343, ThrowCpp},
+    {"access violation", EXCEPTION_ACCESS_VIOLATION, RaiseAccessViolation},
+    {"Microsoft C++", 0xE06D7363, RaiseMicrosoftCpp},
+    {"divide by zero", EXCEPTION_INT_DIVIDE_BY_ZERO, RaiseDivideByZero},
+};
+
+// Where the driver calls into the library.
+enum class Place {
+    kOpen,
+    kRelink,
+    kWrite,
+    kServiceTick,
+    kDeviceVersion,
+    kClose,
+    kSuspend,
+    kUnload
+};
+
+struct FaultPoint {
+    int ordinal;
+    Place place;
+    const char* where;
+};
+
+const FaultPoint kPoints[] = {
+    {15, Place::kOpen, "Open"},
+    {15, Place::kRelink, "re-link"},
+    {14, Place::kOpen, "Open (host thread)"},
+    {14, Place::kRelink, "re-link"},
+    {10, Place::kOpen, "Open"},
+    {10, Place::kRelink, "re-link"},
+    {3, Place::kWrite, "write"},
+    {16, Place::kServiceTick, "service tick"},
+    {9, Place::kDeviceVersion, "GetDeviceVersion (host thread)"},
+    {2, Place::kRelink, "re-link"},
+    {2, Place::kClose, "Close"},
+    {2, Place::kSuspend, "SetSuspended"},
+    {2, Place::kUnload, "unload (unloading thread)"},
+};
+
+struct OrdinalTally {
+    std::string places;
+    int cases = 0;
+    int answered = 0;
+    int served = 0;
+    int reported = 0;
+    double slowestMs = 0;
+};
+
+std::string Hex(DWORD code) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(code));
+    return text;
+}
+
+constexpr int32_t kDeviceVersion = 0x010402; // the simulated display's three bytes
+
+class LibraryFaultTest : public DriverTest {
+protected:
+    // Arms the fault and makes the host calls that reach the ordinal at that
+    // place. True when every host call gave the answer of a call that failed.
+    bool Provoke(const FaultPoint& point, const FaultKind& kind, uint32_t* sequence) {
+        const int callsBefore = SimCountCalls(point.ordinal);
+        switch (point.place) {
+        case Place::kOpen:
+            driver->Close();
+            kind.arm(point.ordinal);
+            return driver->Open("COM5", &host, "", "") == 1 && driver->GetCellCount() == 12;
+        case Place::kRelink: {
+            kind.arm(point.ordinal);
+            CallTimes times;
+            return FailWritesUntilCalled(host, point.ordinal, 1, 5, sequence, times);
+        }
+        case Place::kWrite: {
+            kind.arm(point.ordinal);
+            uint8_t cells[kCells];
+            PatternCells(5, (*sequence)++, cells);
+            return driver->WriteCells(cells, kCells) != 0 &&
+                   SimWaitCallsReturned(3, callsBefore + 1, 5000) == 1;
+        }
+        case Place::kServiceTick:
+            kind.arm(point.ordinal);
+            return SimWaitCallsReturned(16, callsBefore + 1, 5000) == 1;
+        case Place::kDeviceVersion:
+            kind.arm(point.ordinal);
+            return driver->GetDeviceVersion() == 0 && driver->GetDeviceVersion() == kDeviceVersion;
+        case Place::kClose:
+            kind.arm(point.ordinal);
+            driver->Close();
+            return fields->m_linkUp == 0 && driver->Open("COM5", &host, "", "") == 1;
+        case Place::kSuspend:
+            kind.arm(point.ordinal);
+            return driver->SetSuspended(1) != 0 && fields->m_linkUp == 0 &&
+                   driver->SetSuspended(0) != 0 && fields->m_linkUp == 1;
+        case Place::kUnload:
+            driver->Close();
+            fields->m_linkUp = 1; // as a host that unloads without closing leaves it
+            kind.arm(point.ordinal);
+            host.Unload();
+            if (SimCountCalls(point.ordinal) != callsBefore + 2 || !host.Load())
+                return false;
+            driver = host.Driver();
+            fields = static_cast<CBrailleSampleDriver*>(driver);
+            return driver->Open("COM5", &host, "", "") == 1;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(LibraryFaultTest, EveryOrdinalRaisingAnythingAnywhereIsContained) {
+    DebuggerOutput debugger;
+    OpenWithDisplay();
+    uint32_t sequence = 0;
+    std::map<int, OrdinalTally> tallies;
+    for (const FaultPoint& point : kPoints) {
+        OrdinalTally& tally = tallies[point.ordinal];
+        tally.places += tally.places.empty() ? point.where : std::string(", ") + point.where;
+        for (const FaultKind& kind : kKinds) {
+            SCOPED_TRACE(std::to_string(point.ordinal) + " at " + point.where + ": " + kind.name);
+            debugger.Clear();
+            const bool answered = Provoke(point, kind, &sequence);
+            const double ms = WriteUntilShown(host, 6, &sequence, kRecoveryTimeoutMs);
+            const bool served = ms >= 0 && WorkerRunning(fields);
+            const bool reported = debugger.Count({"QornDriver: device library ordinal " +
+                                                      std::to_string(point.ordinal) + " ",
+                                                  Hex(kind.reportedCode)}) == 1;
+            ++tally.cases;
+            tally.answered += answered;
+            tally.served += served;
+            tally.reported += reported;
+            tally.slowestMs = std::max(tally.slowestMs, ms);
+            EXPECT_TRUE(answered);
+            EXPECT_TRUE(served);
+            EXPECT_TRUE(reported) << (debugger.Lines().empty() ? "" : debugger.Lines().back());
+        }
+    }
+    Press(0, 0x01, 0);
+    EXPECT_EQ(host.keys.size(), 1u);
+    for (const auto& [ordinal, tally] : tallies)
+        ReportRow("2 faults",
+                  "ordinal " + std::to_string(ordinal) +
+                      " raising C++, AV, MS C++, /0 at: " + tally.places,
+                  "host calls answered %d/%d; served again %d/%d, slowest %.0f ms; told to the "
+                  "debugger %d/%d",
+                  tally.answered, tally.cases, tally.served, tally.cases, tally.slowestMs,
+                  tally.reported, tally.cases);
+}
+
+namespace {
+
+constexpr DWORD kHangMs = 20000;
+constexpr double kOpenBoundMs = 5000;
+constexpr double kHostCallBoundMs = 3000;
+// Timing margin over a bound for a busy machine; the table shows the real figure.
+constexpr double kMarginMs = 1000;
+
+struct LongestHostCalls {
+    double open = 0, close = 0, suspend = 0;
+};
+
+class HangTest : public DriverTest {
+protected:
+    template <typename Call> double Timed(Call call) {
+        const LARGE_INTEGER start = Now();
+        call();
+        return MillisecondsSince(start);
+    }
+
+    // Open on a display that answers at once; true when the link came up, a
+    // key reached the host and cells reached the display.
+    bool OpenAndServe(uint32_t* sequence) {
+        if (driver->Open("COM5", &host, "", "") != 1 || fields->m_linkUp != 1)
+            return false;
+        host.ClearRecords();
+        const int sent = SimKeysDelivered();
+        SimPressKey(0, 0x02, 0);
+        host.PumpUntil([&] { return SimKeysDelivered() > sent && !host.keys.empty(); }, 5000);
+        const bool key = host.keys.size() == 1 && host.keys[0].name == "JoystickAction";
+        return key && WriteUntilShown(host, 7, sequence, kRecoveryTimeoutMs) >= 0;
+    }
+
+    // Close on a worker stuck in the library: returns in time and lets go of
+    // it. The worker's thread is kept here (a handle of the test's own) to see it end.
+    double CloseAbandoning() {
+        HANDLE worker = nullptr;
+        const HANDLE self = GetCurrentProcess();
+        DuplicateHandle(self, fields->m_hWorkerThread, self, &worker, SYNCHRONIZE, FALSE, 0);
+        const double ms = Timed([&] { driver->Close(); });
+        if (fields->m_hWorkerThread == nullptr && worker != nullptr &&
+            WaitForSingleObject(worker, 0) == WAIT_TIMEOUT)
+            abandoned.push_back(worker);
+        else if (worker != nullptr)
+            CloseHandle(worker);
+        return ms;
+    }
+
+    // Makes the ordinal's next call hang, has trigger() bring it about, and
+    // waits until the worker is in it.
+    bool HangNextCall(int ordinal, const std::function<void()>& trigger = {}) {
+        const int calls = SimCountCalls(ordinal);
+        SimSetDelay(ordinal, kHangMs);
+        if (trigger)
+            trigger();
+        return WaitFor([&] { return SimCountCalls(ordinal) > calls; }, 5000);
+    }
+
+    // True once every abandoned worker has ended; lets go of their threads.
+    bool AbandonedWorkersEnd(DWORD timeoutMs) {
+        bool ended = true;
+        for (HANDLE worker : abandoned) {
+            ended = ended && WaitForSingleObject(worker, timeoutMs) == WAIT_OBJECT_0;
+            CloseHandle(worker);
+        }
+        return ended;
+    }
+
+    std::vector<HANDLE> abandoned;
+};
+
+} // namespace
+
+TEST_F(HangTest, DeviceCallsHanging20SecondsNeverHoldTheHost) {
+    DebuggerOutput debugger;
+    uint32_t sequence = 0;
+    // Warm-up: the display's key thread, the window class, and the system's
+    // debugger-output mutex, made at the first text a process sends.
+    ASSERT_TRUE(OpenAndServe(&sequence));
+    SimRaiseOnNext(3, 1, EXCEPTION_ACCESS_VIOLATION);
+    ASSERT_GE(WriteUntilShown(host, 7, &sequence, kRecoveryTimeoutMs), 0.0);
+    driver->Close();
+    debugger.Clear();
+    const ProcessCensus before = TakeCensus();
+    LongestHostCalls longest;
+    char measured[4][160];
+
+    // The device open hangs at Open: Open goes on after its bound.
+    SimSetDelay(15, kHangMs);
+    int32_t opened = 0;
+    const double openMs = Timed([&] { opened = driver->Open("COM5", &host, "", ""); });
+    longest.open = openMs;
+    const double closeAfterOpenMs = CloseAbandoning();
+    SimSetDelay(15, 0); // the open under way keeps its 20 s
+    const bool servedAfterOpen = OpenAndServe(&sequence);
+    snprintf(measured[0], sizeof measured[0],
+             "Open returned %d after %.0f ms; Close %.0f ms; new Open linked and served: %s",
+             opened, openMs, closeAfterOpenMs, servedAfterOpen ? "yes" : "NO");
+
+    // A cell write hangs: suspend, resume and Close each return in time.
+    ASSERT_TRUE(HangNextCall(3, [&] {
+        uint8_t cells[kCells];
+        PatternCells(8, sequence++, cells);
+        driver->WriteCells(cells, kCells);
+    }));
+    const double suspendMs = Timed([&] { driver->SetSuspended(1); });
+    const double resumeMs = Timed([&] { driver->SetSuspended(0); });
+    const double closeAfterWriteMs = CloseAbandoning();
+    SimSetDelay(3, 0);
+    const bool servedAfterWrite = OpenAndServe(&sequence);
+    snprintf(measured[1], sizeof measured[1],
+             "SetSuspended(1) %.0f ms, (0) %.0f ms; Close %.0f ms; new Open linked and served: %s",
+             suspendMs, resumeMs, closeAfterWriteMs, servedAfterWrite ? "yes" : "NO");
+
+    // The device close hangs in Close.
+    SimSetDelay(2, kHangMs);
+    const double closeHungMs = CloseAbandoning();
+    SimSetDelay(2, 0);
+    const bool servedAfterClose = OpenAndServe(&sequence);
+    snprintf(measured[2], sizeof measured[2], "Close %.0f ms; new Open linked and served: %s",
+             closeHungMs, servedAfterClose ? "yes" : "NO");
+
+    // The service call hangs on a tick.
+    ASSERT_TRUE(HangNextCall(16));
+    const double tickSuspendMs = Timed([&] { driver->SetSuspended(1); });
+    const double tickResumeMs = Timed([&] { driver->SetSuspended(0); });
+    const double closeAfterServiceMs = CloseAbandoning();
+    SimSetDelay(16, 0);
+    const bool servedAfterService = OpenAndServe(&sequence);
+    snprintf(measured[3], sizeof measured[3],
+             "SetSuspended(1) %.0f ms, (0) %.0f ms; Close %.0f ms; new Open linked and served: %s",
+             tickSuspendMs, tickResumeMs, closeAfterServiceMs, servedAfterService ? "yes" : "NO");
+    driver->Close();
+    longest.close =
+        std::max({closeAfterOpenMs, closeAfterWriteMs, closeHungMs, closeAfterServiceMs});
+    longest.suspend = std::max({suspendMs, resumeMs, tickSuspendMs, tickResumeMs});
+
+    // Each abandoned worker ends once its call returns, and leaves nothing behind.
+    const size_t abandonedCount = abandoned.size();
+    const LARGE_INTEGER waitStart = Now();
+    const bool allEnded = AbandonedWorkersEnd(kHangMs + 5000);
+    const double endedAfterMs = MillisecondsSince(waitStart);
+    const ProcessCensus after = TakeCensus();
+    const int abandonReports = debugger.Count({"QornDriver: ", "abandoned"});
+
+    const char* const hung[] = {"device open (15) hangs 20 s at Open", "cell write (3) hangs 20 s",
+                                "device close (2) hangs 20 s in Close",
+                                "service call (16) hangs 20 s on a tick"};
+    for (int i = 0; i < 4; ++i)
+        ReportRow("2 faults", hung[i], "%s", measured[i]);
+    ReportRow(
+        "2 faults", "the four hangs above: longest host calls, abandoned workers, census",
+        "longest Open %.0f ms (bound %.0f), Close %.0f ms, SetSuspended %.0f ms (bound %.0f); "
+        "%zu workers abandoned, all ended: %s (%.1f s later); threads %s, handles %s, heap "
+        "%s; %d told to the debugger",
+        longest.open, kOpenBoundMs, longest.close, longest.suspend, kHostCallBoundMs,
+        abandonedCount, allEnded ? "yes" : "NO", endedAfterMs / 1000.0,
+        Change(before.threads, after.threads).c_str(),
+        Change(before.handles, after.handles).c_str(),
+        ByteChange(before.heapBytes, after.heapBytes).c_str(), abandonReports);
+
+    EXPECT_EQ(opened, 1);
+    EXPECT_GE(openMs, kOpenBoundMs - 100);
+    EXPECT_LT(longest.open, kOpenBoundMs + kMarginMs);
+    EXPECT_LT(longest.close, kHostCallBoundMs + kMarginMs);
+    EXPECT_LT(longest.suspend, kHostCallBoundMs + kMarginMs);
+    EXPECT_TRUE(servedAfterOpen);
+    EXPECT_TRUE(servedAfterWrite);
+    EXPECT_TRUE(servedAfterClose);
+    EXPECT_TRUE(servedAfterService);
+    EXPECT_EQ(abandonedCount, 4u);
+    EXPECT_EQ(abandonReports, 4);
+    EXPECT_TRUE(allEnded);
+    EXPECT_LE(after.threads, before.threads);
+    EXPECT_LE(after.handles, before.handles + 8);
+    EXPECT_LE(after.heapBytes, before.heapBytes + 16 * 1024);
+}
