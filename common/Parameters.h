@@ -38,6 +38,11 @@ constexpr int32_t kRelinkAfterFailures = 20; // more failed writes in a row: re-
 constexpr int32_t kSkipLimitNormal = 20;     // refused writes before a re-link request
 constexpr int32_t kSkipLimitBackoff = 100;   // ... once requests keep failing
 constexpr int32_t kRelinkRequestsBeforeBackoff = 5;
+// While the host is silent, the worker itself retries a link that is down (or
+// whose latest write failed): once the host has made no output call for this
+// long, and again this long after each attempt.
+constexpr unsigned kSilentRetryAfterMs = 5000;
+constexpr unsigned kSilentRetryIntervalMs = 5000;
 
 // ---- Display discovery ----
 constexpr unsigned kDriverDiscoveryTimeoutMs = 10000;

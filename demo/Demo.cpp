@@ -230,6 +230,62 @@ void LibraryCrashesDuringAWrite(ScreenReaderHost& host) {
     AwaitShown(driver, "still here", 5000);
 }
 
+// Serves the host's messages until the display shows the text; the time taken,
+// or -1 after the timeout.
+long WaitUntilShown(ScreenReaderHost& host, const std::string& text, DWORD timeoutMs) {
+    const int width = host.Driver()->GetCellCount();
+    const std::vector<uint8_t> expected = CellsOf(text, width);
+    const DWORD start = GetTickCount();
+    bool shown = false;
+    host.PumpUntil(
+        [&] {
+            uint8_t cells[kSimMaxCells] = {};
+            SimGetCells(cells, width);
+            return shown = memcmp(cells, expected.data(), static_cast<size_t>(width)) == 0;
+        },
+        timeoutMs);
+    return shown ? static_cast<long>(GetTickCount() - start) : -1;
+}
+
+// The usual morning: the screen reader opens the driver before the display is
+// switched on, writes once, and is silent while the user listens.
+void SwitchedOnAfterOpen(ScreenReaderHost& host) {
+    IBrailleDriver* driver = host.Driver();
+    driver->Close();
+    SimSetPresent(0);
+    driver->Open("COM12", &host, "demo host", "");
+    Say("host opens the driver on COM12 while the display is still switched off: link %s",
+        SimIsLinkOpen() ? "up" : "down");
+    WriteText(driver, "good morning");
+    Say("  the write is refused (the link is down); the host says nothing more");
+    host.Pump(2000);
+    SimSetPresent(1);
+    Say("the user switches the display on, 2 s later");
+    const long ms = WaitUntilShown(host, "good morning", 15000);
+    Say("  link up by itself and the latest cells shown %ld ms later (the driver retries after "
+        "5 s of silence)",
+        ms);
+    Say("display shows        %s", ShownOnDisplay(driver->GetCellCount()).c_str());
+}
+
+// The display drops off while the user reads, the host writes once into the
+// gap and falls silent, and the display comes back.
+void DropAndReturnWhileSilent(ScreenReaderHost& host) {
+    IBrailleDriver* driver = host.Driver();
+    WriteText(driver, "page one");
+    AwaitShown(driver, "page one", 5000);
+    SimSetPresent(0);
+    Say("the display drops off Bluetooth");
+    WriteText(driver, "page two");
+    Say("  that write fails on the display; the host is not told, and says nothing more");
+    host.Pump(3000);
+    SimSetPresent(1);
+    Say("the display comes back, 3 s later");
+    const long ms = WaitUntilShown(host, "page two", 15000);
+    Say("  link up again by itself and the latest cells shown %ld ms later", ms);
+    Say("display shows        %s", ShownOnDisplay(driver->GetCellCount()).c_str());
+}
+
 void SuspendAndResume(ScreenReaderHost& host) {
     IBrailleDriver* driver = host.Driver();
     driver->SetSuspended(1);
@@ -280,6 +336,12 @@ int main() {
 
     Heading("Suspend and resume");
     SuspendAndResume(host);
+
+    Heading("The display is switched on after Open; the host is silent");
+    SwitchedOnAfterOpen(host);
+
+    Heading("The display drops off and comes back; the host is silent");
+    DropAndReturnWhileSilent(host);
 
     Heading("Close");
     driver->Close();

@@ -1,6 +1,8 @@
 // Braille output: the host's write operations and the worker's cell writes.
 #include "BrailleOutput.h"
 
+#include <vector>
+
 #include "CommandChannel.h"
 #include "DeviceCalls.h"
 #include "LinkSupervision.h"
@@ -17,6 +19,34 @@ void NoteLinkFoundUp(CBrailleSampleDriver* driver) {
     driver->m_skippedWrites = 0;
     SetSkipLimit(driver, qorn::kSkipLimitNormal);
 }
+
+// Every output call tells the worker the host is not silent.
+void NoteOutputCall(CBrailleSampleDriver* driver) {
+    driver->m_lastOutputTicks = GetTickCount64();
+}
+
+// Queues a write of the latest cells unless one is queued already, which
+// will write these cells too. Nonzero when a write is queued.
+int32_t RequestLatestCellsWrite(CBrailleSampleDriver* driver, int command) {
+    if (!driver->m_latestCells.ClaimWriteCommand())
+        return TRUE;
+    const int posted = PostCommand(driver, command, nullptr, 0, false);
+    if (!posted)
+        driver->m_latestCells.WriteCommandNotPosted();
+    return posted;
+}
+
+// The common path of a cell write and a clear, once the cells are in place.
+int32_t SendLatestCells(CBrailleSampleDriver* driver, int command) {
+    if (driver->m_suspended)
+        return 0;
+    if (!driver->m_linkUp) {
+        RefuseOutputCall(driver);
+        return 0;
+    }
+    NoteLinkFoundUp(driver);
+    return RequestLatestCellsWrite(driver, command);
+}
 } // namespace
 
 void RefuseOutputCall(CBrailleSampleDriver* driver) {
@@ -29,29 +59,25 @@ void RefuseOutputCall(CBrailleSampleDriver* driver) {
 }
 
 int32_t CBrailleSampleDriver::WriteCells(const unsigned char* cells, int32_t count) {
-    if (m_suspended || cells == nullptr || count <= 0)
+    NoteOutputCall(this);
+    if (cells == nullptr || count <= 0)
         return 0;
-    if (!m_linkUp) {
-        RefuseOutputCall(this);
-        return 0;
-    }
-    NoteLinkFoundUp(this);
-    return PostCommand(this, kCmdWrite, cells, count, false);
+    if (!m_latestCells.Replace(cells, count))
+        return 0; // no memory for them
+    return SendLatestCells(this, kCmdWrite);
 }
 
 int32_t CBrailleSampleDriver::ClearDisplay() {
-    if (m_suspended)
+    NoteOutputCall(this);
+    const uint8_t blank[qorn::kClearCellCount] = {};
+    if (!m_latestCells.Replace(blank, qorn::kClearCellCount))
         return 0;
-    if (!m_linkUp) {
-        RefuseOutputCall(this);
-        return 0;
-    }
-    NoteLinkFoundUp(this);
-    return PostCommand(this, kCmdClear, nullptr, 0, false);
+    return SendLatestCells(this, kCmdClear);
 }
 
 // The display has no status cells: the worker discards what arrives here.
 int32_t CBrailleSampleDriver::WriteStatusCells(const unsigned char* cells, int32_t length) {
+    NoteOutputCall(this);
     if (m_suspended || cells == nullptr || length <= 0)
         return 0;
     return PostCommand(this, kCmdWriteStatus, cells, length, false);
@@ -72,7 +98,11 @@ void WriteCellsToDevice(CBrailleSampleDriver* driver, const uint8_t* cells, int3
         Relink(driver);
 }
 
-void WriteBlankCellsToDevice(CBrailleSampleDriver* driver) {
-    const uint8_t blank[qorn::kClearCellCount] = {};
-    WriteCellsToDevice(driver, blank, qorn::kClearCellCount);
+void WriteLatestCells(CBrailleSampleDriver* driver, bool runsWriteCommand) {
+    // The worker's own copy: the library may keep reading it for as long as
+    // its call lasts, whatever the host writes meanwhile.
+    std::vector<uint8_t> cells;
+    int32_t count = 0;
+    if (driver->m_latestCells.CopyOut(&cells, &count, runsWriteCommand))
+        WriteCellsToDevice(driver, cells.data(), count);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "BrailleOutput.h"
 #include "DeviceCalls.h"
 #include "SampleDriver.h"
 #include "WorkerOwnership.h"
@@ -77,7 +78,9 @@ void CloseLink(CBrailleSampleDriver* driver) {
 }
 
 void LinkUp(CBrailleSampleDriver* driver, LinkUpKind kind) {
-    if (OpenOnPortName(driver) <= 0)
+    const int32_t opened = OpenOnPortName(driver);
+    driver->m_lastLinkAttemptTicks = GetTickCount64();
+    if (opened <= 0)
         return;
     MarkLinkUp(driver);
     if (const HWND window = driver->m_hNotifyWindow)
@@ -85,6 +88,9 @@ void LinkUp(CBrailleSampleDriver* driver, LinkUpKind kind) {
     // Output posted during the pause waits in the worker's queue.
     PauseOutsideDriver(qorn::kLinkSettleMs);
     ReadCellCount(driver, kind);
+    // Whatever brought the link back, the display shows the host's latest
+    // cells before anything else (nothing, if the host has written none).
+    WriteLatestCells(driver, false);
 }
 
 void OpenLink(CBrailleSampleDriver* driver, const char* name, int32_t length) {
@@ -104,4 +110,23 @@ void Relink(CBrailleSampleDriver* driver) {
     if (driver->m_linkUp)
         CloseLink(driver);
     LinkUp(driver, LinkUpKind::kRelink);
+}
+
+namespace {
+// The display may not show what the host last sent: the link is down, or the
+// latest write to it failed.
+bool DisplayMayBeBehind(const CBrailleSampleDriver* driver) {
+    return !driver->m_linkUp || driver->m_writeFailures > 0;
+}
+} // namespace
+
+void RetryLinkWhileHostSilent(CBrailleSampleDriver* driver) {
+    if (!driver->m_alive || !driver->m_linkWanted || driver->m_suspended ||
+        driver->m_portNameW[0] == L'\0' || !DisplayMayBeBehind(driver))
+        return;
+    const uint64_t now = GetTickCount64();
+    if (now - driver->m_lastOutputTicks < qorn::kSilentRetryAfterMs ||
+        now - driver->m_lastLinkAttemptTicks < qorn::kSilentRetryIntervalMs)
+        return;
+    Relink(driver);
 }

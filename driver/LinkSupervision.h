@@ -19,6 +19,14 @@ void Relink(CBrailleSampleDriver* driver);
 // Closes the link (device library close) and clears the link flags.
 void CloseLink(CBrailleSampleDriver* driver);
 
+// On every tick of the worker: while the host is silent, the worker itself
+// re-links a display that may not show the host's latest cells (link down,
+// or the latest write failed), once the host has made no output call for
+// kSilentRetryAfterMs and at most every kSilentRetryIntervalMs. Only while the
+// host wants the link (opened, not suspended) and a port name is known. While
+// the host is active, its refused calls alone ask for re-links.
+void RetryLinkWhileHostSilent(CBrailleSampleDriver* driver);
+
 // The text before the first ':' of a port name, when there is such a text
 // (the ':' not first); else 0. Writes at most size wide characters with the terminator.
 int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size);

@@ -11,6 +11,7 @@
 #include "BrailleDriver.h"
 #include "BrailleHostCallback.h"
 #include "KeyEvent.h"
+#include "LatestCells.h"
 
 struct WorkerLaunch;
 
@@ -111,6 +112,15 @@ public:
     // that a display reporting no cells after Open gave up cannot take the
     // cells from under a host that was told the driver is open.
     std::atomic<long> m_openAnswer;
+
+    // ---- The host's latest cells, and when the link was last tried ----
+    LatestCells m_latestCells;
+    // GetTickCount64 of the host's latest output call (cell write, clear, status write).
+    std::atomic<uint64_t> m_lastOutputTicks;
+    // Worker only: when the latest attempt to bring the link up ended, and
+    // whether the host wants the link (from the open command to the close command).
+    uint64_t m_lastLinkAttemptTicks;
+    bool m_linkWanted;
 };
 
 // States of m_openAnswer.

@@ -44,10 +44,12 @@ void HandleCommand(CBrailleSampleDriver* driver, UINT message, const char* buffe
     case WM_WORKER_OPEN:
         driver->m_cellCount = qorn::kDefaultCellCount;
         driver->m_statusCellCount = 0;
+        driver->m_linkWanted = true;
         if (driver->m_alive)
             OpenLink(driver, buffer, buffer != nullptr ? length : 0);
         break;
     case WM_WORKER_CLOSE:
+        driver->m_linkWanted = false;
         if (driver->m_alive)
             CloseLink(driver);
         break;
@@ -55,11 +57,8 @@ void HandleCommand(CBrailleSampleDriver* driver, UINT message, const char* buffe
         HandleSuspend(driver, length);
         break;
     case WM_WORKER_WRITE:
-        if (buffer != nullptr)
-            WriteCellsToDevice(driver, reinterpret_cast<const uint8_t*>(buffer), length);
-        break;
-    case WM_WORKER_CLEAR:
-        WriteBlankCellsToDevice(driver);
+    case WM_WORKER_CLEAR: // the clear's blank cells are the latest cells
+        WriteLatestCells(driver, true);
         break;
     case WM_WORKER_SERVICE:
         DeviceService();
@@ -88,60 +87,10 @@ LoopStep RunCommand(WorkerLaunch* launch, const MSG& msg) {
     return msg.message == WM_WORKER_QUIT ? LoopStep::kQuit : LoopStep::kGoOn;
 }
 
-// A write that puts cells on the display: a write with cells, or a clear.
-bool IsCellWrite(const MSG& msg) {
-    return msg.message == WM_WORKER_CLEAR || (msg.message == WM_WORKER_WRITE && msg.wParam != 0);
-}
-
-// A cell write made stale by a newer one: released and acknowledged, never sent.
-// Only a waiter needs the event, and every waiter holds a ticket; leaving it
-// alone otherwise keeps a skip to one call into the system.
-void SkipCommand(WorkerLaunch* launch, const MSG& msg) {
-    free(reinterpret_cast<void*>(msg.wParam));
-    const uint32_t ticket = CommandTicket(msg.lParam);
-    if (ticket == 0)
-        return;
-    AcknowledgeTicket(launch->driver, ticket);
-    SetEvent(launch->ackEvent);
-}
-
-// Takes the commands queued right behind a cell write while they are cell
-// writes too, keeping only the newest in *write, so that a slow display shows
-// the host's latest cells instead of working through stale ones. The command
-// that ends the run, if any, is left in *next and true returned: it runs after
-// the write, so no command passes another. Taking each command out, rather
-// than peeking at it and then taking it, keeps to one queue call per command,
-// plus one that finds nothing behind the write.
-bool TakeNewestCellWrite(WorkerLaunch* launch, MSG* write, MSG* next) {
-    const HWND threadMessagesOnly = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
-    while (PeekMessageA(next, threadMessagesOnly, WM_WORKER_QUIT, WM_WORKER_SERVICE, PM_REMOVE)) {
-        if (!IsCellWrite(*next))
-            return true;
-        SkipCommand(launch, *write);
-        *write = *next;
-    }
-    return false;
-}
-
-// Runs a command taken from the queue; a cell write is first replaced by the
-// newest of those queued right behind it.
-LoopStep RunQueuedCommand(WorkerLaunch* launch, MSG msg) {
-    if (!IsCellWrite(msg))
-        return RunCommand(launch, msg);
-    MSG next;
-    const bool hasNext = TakeNewestCellWrite(launch, &msg, &next);
-    const LoopStep step = RunCommand(launch, msg);
-    if (step != LoopStep::kGoOn) {
-        if (hasNext)
-            free(reinterpret_cast<void*>(next.wParam));
-        return step;
-    }
-    return hasNext ? RunCommand(launch, next) : LoopStep::kGoOn;
-}
-
 LoopStep ServiceTick(WorkerLaunch* launch) {
     try {
         DeviceService();
+        RetryLinkWhileHostSilent(launch->driver);
     } catch (const WorkerDisowned&) {
         return LoopStep::kDisowned;
     } catch (...) {
@@ -182,7 +131,7 @@ LoopStep RunMessageLoop(WorkerLaunch* launch) {
             continue;
         LoopStep step = LoopStep::kGoOn;
         if (IsCommand(msg))
-            step = RunQueuedCommand(launch, msg);
+            step = RunCommand(launch, msg);
         else if (msg.message == WM_TIMER)
             step = ServiceTick(launch);
         else

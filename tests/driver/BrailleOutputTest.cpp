@@ -62,7 +62,8 @@ TEST_F(WorkerTest, HostSeesThePostNotTheDevice) {
 
 TEST_F(WorkerTest, FailedWritesTurnTheLinkStaleAtTheFourthAndRelinkAtTheTwentyFirst) {
     OpenOn("COM5");
-    SimSetResult(3, 0);
+    const int32_t failures[21] = {};
+    SimQueueResults(3, failures, 21); // the latest cells, written after the re-link, go through
     for (int i = 1; i <= 3; ++i)
         WriteAndDrain(kCells, 12);
     EXPECT_EQ(driver->m_writeFailures, 3);
@@ -83,6 +84,8 @@ TEST_F(WorkerTest, FailedWritesTurnTheLinkStaleAtTheFourthAndRelinkAtTheTwentyFi
     EXPECT_EQ(relink[1].ordinal, 2);
     EXPECT_EQ(relink[2].ordinal, 15);
     EXPECT_STREQ(relink[2].portName, L"COM5");
+    EXPECT_EQ(relink.back().ordinal, 3) << "the latest cells, once the link is back";
+    EXPECT_EQ(memcmp(relink.back().cells, kCells, 12), 0);
     EXPECT_EQ(driver->m_linkUp, 1);
     EXPECT_EQ(driver->m_linkStale, 0);
     EXPECT_EQ(driver->m_writeFailures, 0);

@@ -31,8 +31,8 @@ TEST_F(WorkerTest, EarlierQueuedCommandsDoNotReleaseALaterWaiter) {
     OpenOn("COM5");
     SimSetDelay(3, 300);
     const unsigned char cells[12] = {1, 2, 3};
-    PostCommand(driver.get(), kCmdWrite, cells, 12, false);
-    PostCommand(driver.get(), kCmdWrite, cells, 12, false);
+    driver->WriteCells(cells, 12);
+    driver->WriteCells(cells, 12);
     const LARGE_INTEGER start = Now();
     PostCommand(driver.get(), kCmdClose, nullptr, 0, true);
     EXPECT_GE(MillisecondsSince(start), 250.0);
@@ -86,8 +86,9 @@ TEST_F(WorkerTest, ExceptionWhileReopeningOrWritingIsSurvived) {
     OpenOn("COM5");
     SimThrowOnNext(3, 1);
     const unsigned char cells[12] = {7};
-    PostCommand(driver.get(), kCmdWrite, cells, 12, false);
+    driver->WriteCells(cells, 12);
     Drain();
+    EXPECT_EQ(driver->m_writeFailures, 1);
     SimThrowOnNext(2, 1);
     PostCommand(driver.get(), kCmdSuspend, nullptr, 1, true);
     SimThrowOnNext(15, 1);

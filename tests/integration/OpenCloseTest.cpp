@@ -133,6 +133,30 @@ TEST_F(DriverTest, ADisplayReportingNoCellsFailsOpenAndReleasesEverything) {
     EXPECT_EQ(SimIsLinkOpen(), 0); // the stop sequence closed it
 }
 
+// Open stops waiting after 5 s; the link comes up on the worker later, keeps
+// the 12 cells Open reported although the display says 0, and shows the cells
+// the host wrote meanwhile.
+TEST_F(DriverTest, AnOpenThatOutlastsOpensWaitComesUpLaterWithTheLatestCells) {
+    SimSetDelay(15, 6500);
+    SimSetSize(0, 12);
+    const LARGE_INTEGER start = Now();
+    ASSERT_EQ(driver->Open("COM5", &host, "", ""), 1);
+    const double openMs = MillisecondsSince(start);
+    EXPECT_GE(openMs, 4900.0);
+    EXPECT_LT(openMs, 6400.0);
+    EXPECT_EQ(fields->m_linkUp, 0);
+    EXPECT_EQ(driver->GetCellCount(), 12);
+    const unsigned char cells[12] = {0x0F, 0x1E, 0x2D, 0x3C};
+    EXPECT_EQ(driver->WriteCells(cells, 12), 0) << "refused: the link is not up yet";
+    unsigned char shown[12] = {};
+    EXPECT_TRUE(host.PumpUntil(
+        [&] { return SimGetCells(shown, 12) == 12 && memcmp(shown, cells, 12) == 0; }, 5000));
+    EXPECT_EQ(fields->m_linkUp, 1);
+    EXPECT_EQ(driver->GetCellCount(), 12) << "a display reporting 0 cells after Open";
+    Press(0, 0x02, 0);
+    ASSERT_EQ(host.keys.size(), 1u);
+}
+
 TEST_F(DriverTest, SuspendClosesTheLinkAndResumeDeliversKeysThroughANewWindow) {
     EXPECT_EQ(driver->SetSuspended(0), 0);       // no worker yet: nothing posted
     EXPECT_EQ(fields->m_hNotifyWindow, nullptr); // and no class to make a window of
@@ -153,7 +177,10 @@ TEST_F(DriverTest, SuspendClosesTheLinkAndResumeDeliversKeysThroughANewWindow) {
     EXPECT_TRUE(IsWindow(second));
     EXPECT_EQ(SimIsLinkOpen(), 1);
     EXPECT_EQ(SimGetKeyWindow(), second);
-    EXPECT_EQ(SimCountCalls(3), writes);
+    EXPECT_EQ(SimCountCalls(3), writes + 1) << "the write refused while suspended, now shown";
+    uint8_t shown[12] = {};
+    EXPECT_EQ(SimGetCells(shown, 12), 12);
+    EXPECT_EQ(memcmp(shown, cells, 12), 0);
 
     host.ClearRecords();
     Press(0, 0x01, 0);

@@ -1,0 +1,45 @@
+// The host's latest cells, in one place. Every cell write and clear of the
+// host replaces them, refused or not; the worker writes what the place holds
+// when its write command runs, and again after every link-up, so the display
+// always comes to show the latest cells, never a backlog of older ones.
+//
+// At most one write command waits in the worker's queue: a host write posts
+// one only when none is queued. The lock is held only to copy cells in or out,
+// never across a device call.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <windows.h>
+
+class LatestCells {
+public:
+    LatestCells() = default;
+    LatestCells(const LatestCells&) = delete;
+    LatestCells& operator=(const LatestCells&) = delete;
+
+    // Host side: the host's newest cells replace the place's (all of them,
+    // whatever the count). False, with the place unchanged, when there is no
+    // memory for them.
+    bool Replace(const uint8_t* cells, int32_t count);
+    // Host side: true when the caller is to post a write command, because none
+    // is queued; the place then counts one as queued.
+    bool ClaimWriteCommand();
+    // Host side: the write command claimed could not be posted.
+    void WriteCommandNotPosted();
+
+    // Worker side: copies the cells out. With takeWriteCommand, the queued
+    // write command is the one running: the next host write posts anew.
+    // False when the host has written nothing yet.
+    bool CopyOut(std::vector<uint8_t>* cells, int32_t* count, bool takeWriteCommand);
+
+    bool WriteCommandQueued() const;
+
+private:
+    class Locked;
+    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    std::vector<uint8_t> cells_;
+    bool hasCells_ = false;
+    bool writeQueued_ = false;
+};
