@@ -83,26 +83,33 @@ int32_t CBrailleSampleDriver::WriteStatusCells(const unsigned char* cells, int32
     return PostCommand(this, kCmdWriteStatus, cells, length, false);
 }
 
-void WriteCellsToDevice(CBrailleSampleDriver* driver, const uint8_t* cells, int32_t count) {
+bool WriteCellsToDevice(CBrailleSampleDriver* driver, const uint8_t* cells, int32_t count) {
     if (!driver->m_linkUp)
-        return;
+        return false;
     if (DeviceWriteCells(static_cast<uint8_t>(count & 0xFF), cells) >= 1) {
         driver->m_linkStale = 0;
         driver->m_writeFailures = 0;
-        return;
+        return true;
     }
     if (++driver->m_writeFailures <= qorn::kStaleAfterFailures)
-        return;
+        return false;
     driver->m_linkStale = 1;
     if (driver->m_writeFailures > qorn::kRelinkAfterFailures)
         Relink(driver);
+    return false;
 }
 
-void WriteLatestCells(CBrailleSampleDriver* driver, bool runsWriteCommand) {
+void WriteLatestCells(CBrailleSampleDriver* driver, LatestWrite kind) {
     // The worker's own copy: the library may keep reading it for as long as
     // its call lasts, whatever the host writes meanwhile.
     std::vector<uint8_t> cells;
-    int32_t count = 0;
-    if (driver->m_latestCells.CopyOut(&cells, &count, runsWriteCommand))
-        WriteCellsToDevice(driver, cells.data(), count);
+    uint64_t version = 0;
+    if (!driver->m_latestCells.CopyOut(&cells, &version, kind == LatestWrite::kWriteCommand))
+        return;
+    // A write command right behind a link-up finds its cells already shown.
+    if (kind == LatestWrite::kWriteCommand && version == driver->m_shownVersion)
+        return;
+    const int32_t count = static_cast<int32_t>(cells.size());
+    if (WriteCellsToDevice(driver, cells.data(), count))
+        driver->m_shownVersion = version;
 }

@@ -10,9 +10,15 @@ class CBrailleSampleDriver;
 // m_skipLimit + 1 calls, posts a re-link request to the worker.
 void RefuseOutputCall(CBrailleSampleDriver* driver);
 
-// Worker side: writes the cells if the link is up and counts failures.
-void WriteCellsToDevice(CBrailleSampleDriver* driver, const uint8_t* cells, int32_t count);
+// Worker side: writes the cells if the link is up and counts failures. True
+// when the display took them.
+bool WriteCellsToDevice(CBrailleSampleDriver* driver, const uint8_t* cells, int32_t count);
+
+// Why the worker writes the host's latest cells.
+enum class LatestWrite {
+    kWriteCommand, // the queued write command (or clear): the next host write posts anew
+    kLinkUp,       // the link has just come up: whatever the display showed is gone
+};
 // Worker side: writes the host's latest cells, if the host has written any.
-// runsWriteCommand: called by the queued write command (or clear), which the
-// next host write then no longer finds queued.
-void WriteLatestCells(CBrailleSampleDriver* driver, bool runsWriteCommand);
+// A write command skips cells the display is known to show already.
+void WriteLatestCells(CBrailleSampleDriver* driver, LatestWrite kind);

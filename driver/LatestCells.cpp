@@ -18,7 +18,7 @@ bool LatestCells::Replace(const uint8_t* cells, int32_t count) {
     } catch (...) {
         return false;
     }
-    hasCells_ = true;
+    ++version_;
     return true;
 }
 
@@ -35,14 +35,14 @@ void LatestCells::WriteCommandNotPosted() {
     writeQueued_ = false;
 }
 
-bool LatestCells::CopyOut(std::vector<uint8_t>* cells, int32_t* count, bool takeWriteCommand) {
+bool LatestCells::CopyOut(std::vector<uint8_t>* cells, uint64_t* version, bool takeWriteCommand) {
     Locked locked(&lock_);
     if (takeWriteCommand)
         writeQueued_ = false;
-    if (!hasCells_)
+    if (version_ == 0)
         return false;
     cells->assign(cells_.begin(), cells_.end());
-    *count = static_cast<int32_t>(cells_.size());
+    *version = version_;
     return true;
 }
 

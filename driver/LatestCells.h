@@ -29,10 +29,11 @@ public:
     // Host side: the write command claimed could not be posted.
     void WriteCommandNotPosted();
 
-    // Worker side: copies the cells out. With takeWriteCommand, the queued
-    // write command is the one running: the next host write posts anew.
+    // Worker side: copies the cells out, with their version (1 for the host's
+    // first cells, one more for each replacement). With takeWriteCommand, the
+    // queued write command is the one running: the next host write posts anew.
     // False when the host has written nothing yet.
-    bool CopyOut(std::vector<uint8_t>* cells, int32_t* count, bool takeWriteCommand);
+    bool CopyOut(std::vector<uint8_t>* cells, uint64_t* version, bool takeWriteCommand);
 
     bool WriteCommandQueued() const;
 
@@ -40,6 +41,6 @@ private:
     class Locked;
     mutable SRWLOCK lock_ = SRWLOCK_INIT;
     std::vector<uint8_t> cells_;
-    bool hasCells_ = false;
+    uint64_t version_ = 0; // 0: the host has written nothing yet
     bool writeQueued_ = false;
 };

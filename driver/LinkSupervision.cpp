@@ -71,6 +71,7 @@ int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size) {
 // The link counts as down before the library is asked to close it, so a
 // library that fails or throws while closing cannot leave it marked up.
 void CloseLink(CBrailleSampleDriver* driver) {
+    driver->m_shownVersion = 0;
     driver->m_linkUp = 0;
     driver->m_linkStale = 0;
     driver->m_linkMayBeOpen = 0;
@@ -90,7 +91,7 @@ void LinkUp(CBrailleSampleDriver* driver, LinkUpKind kind) {
     ReadCellCount(driver, kind);
     // Whatever brought the link back, the display shows the host's latest
     // cells before anything else (nothing, if the host has written none).
-    WriteLatestCells(driver, false);
+    WriteLatestCells(driver, LatestWrite::kLinkUp);
 }
 
 void OpenLink(CBrailleSampleDriver* driver, const char* name, int32_t length) {

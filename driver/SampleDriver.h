@@ -121,6 +121,8 @@ public:
     // whether the host wants the link (from the open command to the close command).
     uint64_t m_lastLinkAttemptTicks;
     bool m_linkWanted;
+    // Worker only: the version of the latest cells the display took (0: not known).
+    uint64_t m_shownVersion;
 };
 
 // States of m_openAnswer.

@@ -58,7 +58,7 @@ void HandleCommand(CBrailleSampleDriver* driver, UINT message, const char* buffe
         break;
     case WM_WORKER_WRITE:
     case WM_WORKER_CLEAR: // the clear's blank cells are the latest cells
-        WriteLatestCells(driver, true);
+        WriteLatestCells(driver, LatestWrite::kWriteCommand);
         break;
     case WM_WORKER_SERVICE:
         DeviceService();

@@ -195,6 +195,16 @@ TEST_F(LatestCellsTest, EveryLinkUpShowsTheLatestCellsButAnOpenBeforeAnyWriteSho
     Drain();
     EXPECT_EQ(driver->m_linkUp, 1);
     EXPECT_EQ(WrittenTags(mark), (std::vector<int>{50}));
+
+    // A write made during the link's settle pause queues a write command; the
+    // link-up shows its cells and the command finds nothing newer to send.
+    PostCommand(driver.get(), kCmdSuspend, nullptr, 1, true);
+    mark = SimCallCount();
+    PostCommand(driver.get(), kCmdSuspend, nullptr, 0, false);
+    ASSERT_TRUE(WaitFor([&] { return driver->m_linkUp == 1; }, 5000));
+    EXPECT_NE(driver->WriteCells(Tagged(60).bytes, 12), 0);
+    Drain();
+    EXPECT_EQ(WrittenTags(mark), (std::vector<int>{60}));
 }
 
 namespace {
@@ -231,8 +241,9 @@ TEST_F(LatestCellsTest, FourThreadsBurstingQueueOneWriteThatShowsTheLatestBefore
     EXPECT_EQ(SimCallsSince(mark, 3).size(), 1u) << "the slow write is still under way";
     EXPECT_TRUE(driver->m_latestCells.WriteCommandQueued());
     std::vector<uint8_t> latest;
-    int32_t count = 0;
-    ASSERT_TRUE(driver->m_latestCells.CopyOut(&latest, &count, false));
+    uint64_t version = 0;
+    ASSERT_TRUE(driver->m_latestCells.CopyOut(&latest, &version, false));
+    EXPECT_EQ(version, 2001u) << "the slow write's cells and 2000 more";
     PostCommand(driver.get(), kCmdSuspend, nullptr, 1, true);
 
     std::vector<int> ordinals;

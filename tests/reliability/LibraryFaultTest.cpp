@@ -196,6 +196,9 @@ constexpr double kHostCallBoundMs = 3000;
 // Timing margin over a bound for a busy machine; the table shows the real figure.
 constexpr double kMarginMs = 1000;
 
+constexpr char kStuckWorkerFormat[] =
+    "SetSuspended(1) %.0f ms, (0) %.0f ms; Close %.0f ms; new Open linked and served: %s";
+
 struct LongestHostCalls {
     double open = 0, close = 0, suspend = 0;
 };
@@ -246,6 +249,21 @@ protected:
         return WaitFor([&] { return SimCountCalls(ordinal) > calls; }, 5000);
     }
 
+    // With the worker stuck in a call: suspend, resume and Close, each timed.
+    struct StuckWorkerCalls {
+        double suspend, resume, close;
+        bool servedAfter;
+    };
+    StuckWorkerCalls SuspendResumeCloseAndReopen(int hungOrdinal, uint32_t* sequence) {
+        StuckWorkerCalls calls{};
+        calls.suspend = Timed([&] { driver->SetSuspended(1); });
+        calls.resume = Timed([&] { driver->SetSuspended(0); });
+        calls.close = CloseAbandoning();
+        SimSetDelay(hungOrdinal, 0); // the call under way keeps its 20 s
+        calls.servedAfter = OpenAndServe(sequence);
+        return calls;
+    }
+
     // True once every abandoned worker has ended; lets go of their threads.
     bool AbandonedWorkersEnd(DWORD timeoutMs) {
         bool ended = true;
@@ -293,14 +311,9 @@ TEST_F(HangTest, DeviceCallsHanging20SecondsNeverHoldTheHost) {
         PatternCells(8, sequence++, cells);
         driver->WriteCells(cells, kCells);
     }));
-    const double suspendMs = Timed([&] { driver->SetSuspended(1); });
-    const double resumeMs = Timed([&] { driver->SetSuspended(0); });
-    const double closeAfterWriteMs = CloseAbandoning();
-    SimSetDelay(3, 0);
-    const bool servedAfterWrite = OpenAndServe(&sequence);
-    snprintf(measured[1], sizeof measured[1],
-             "SetSuspended(1) %.0f ms, (0) %.0f ms; Close %.0f ms; new Open linked and served: %s",
-             suspendMs, resumeMs, closeAfterWriteMs, servedAfterWrite ? "yes" : "NO");
+    const StuckWorkerCalls write = SuspendResumeCloseAndReopen(3, &sequence);
+    snprintf(measured[1], sizeof measured[1], kStuckWorkerFormat, write.suspend, write.resume,
+             write.close, write.servedAfter ? "yes" : "NO");
 
     // The device close hangs in Close.
     SimSetDelay(2, kHangMs);
@@ -312,18 +325,12 @@ TEST_F(HangTest, DeviceCallsHanging20SecondsNeverHoldTheHost) {
 
     // The service call hangs on a tick.
     ASSERT_TRUE(HangNextCall(16));
-    const double tickSuspendMs = Timed([&] { driver->SetSuspended(1); });
-    const double tickResumeMs = Timed([&] { driver->SetSuspended(0); });
-    const double closeAfterServiceMs = CloseAbandoning();
-    SimSetDelay(16, 0);
-    const bool servedAfterService = OpenAndServe(&sequence);
-    snprintf(measured[3], sizeof measured[3],
-             "SetSuspended(1) %.0f ms, (0) %.0f ms; Close %.0f ms; new Open linked and served: %s",
-             tickSuspendMs, tickResumeMs, closeAfterServiceMs, servedAfterService ? "yes" : "NO");
+    const StuckWorkerCalls tick = SuspendResumeCloseAndReopen(16, &sequence);
+    snprintf(measured[3], sizeof measured[3], kStuckWorkerFormat, tick.suspend, tick.resume,
+             tick.close, tick.servedAfter ? "yes" : "NO");
     driver->Close();
-    longest.close =
-        std::max({closeAfterOpenMs, closeAfterWriteMs, closeHungMs, closeAfterServiceMs});
-    longest.suspend = std::max({suspendMs, resumeMs, tickSuspendMs, tickResumeMs});
+    longest.close = std::max({closeAfterOpenMs, write.close, closeHungMs, tick.close});
+    longest.suspend = std::max({write.suspend, write.resume, tick.suspend, tick.resume});
 
     // Each abandoned worker ends once its call returns, and leaves nothing behind.
     const size_t abandonedCount = abandoned.size();
@@ -355,9 +362,9 @@ TEST_F(HangTest, DeviceCallsHanging20SecondsNeverHoldTheHost) {
     EXPECT_LT(longest.close, kHostCallBoundMs + kMarginMs);
     EXPECT_LT(longest.suspend, kHostCallBoundMs + kMarginMs);
     EXPECT_TRUE(servedAfterOpen);
-    EXPECT_TRUE(servedAfterWrite);
+    EXPECT_TRUE(write.servedAfter);
     EXPECT_TRUE(servedAfterClose);
-    EXPECT_TRUE(servedAfterService);
+    EXPECT_TRUE(tick.servedAfter);
     EXPECT_EQ(abandonedCount, 4u);
     EXPECT_EQ(abandonReports, 4);
     EXPECT_TRUE(allEnded);
