@@ -32,7 +32,7 @@ int32_t RequestLatestCellsWrite(CBrailleSampleDriver* driver, int command) {
         return TRUE;
     const int posted = PostCommand(driver, command, nullptr, 0, false);
     if (!posted)
-        driver->m_latestCells.WriteCommandNotPosted();
+        driver->m_latestCells.ForgetQueuedWrite();
     return posted;
 }
 

@@ -30,7 +30,7 @@ bool LatestCells::ClaimWriteCommand() {
     return true;
 }
 
-void LatestCells::WriteCommandNotPosted() {
+void LatestCells::ForgetQueuedWrite() {
     Locked locked(&lock_);
     writeQueued_ = false;
 }

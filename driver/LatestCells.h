@@ -26,8 +26,9 @@ public:
     // Host side: true when the caller is to post a write command, because none
     // is queued; the place then counts one as queued.
     bool ClaimWriteCommand();
-    // Host side: the write command claimed could not be posted.
-    void WriteCommandNotPosted();
+    // Host side: no write command is queued after all: the one claimed could
+    // not be posted, or the worker whose queue held it is gone.
+    void ForgetQueuedWrite();
 
     // Worker side: copies the cells out, with their version (1 for the host's
     // first cells, one more for each replacement). With takeWriteCommand, the

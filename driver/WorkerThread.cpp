@@ -182,6 +182,9 @@ int StartWorker(CBrailleSampleDriver* driver) {
         return 0;
     }
     launch->pinnedModule = PinOwnModule();
+    // A write command left in the queue of an earlier worker (one the driver
+    // gave up on) will never run: the new worker's queue starts empty.
+    driver->m_latestCells.ForgetQueuedWrite();
     unsigned id = 0;
     const uintptr_t thread = _beginthreadex(nullptr, 0, WorkerMain, launch, 0, &id);
     if (thread == 0) {

@@ -305,12 +305,16 @@ TEST_F(HangTest, DeviceCallsHanging20SecondsNeverHoldTheHost) {
              "Open returned %d after %.0f ms; Close %.0f ms; new Open linked and served: %s",
              opened, openMs, closeAfterOpenMs, servedAfterOpen ? "yes" : "NO");
 
-    // A cell write hangs: suspend, resume and Close each return in time.
+    // A cell write hangs, with the next write queued behind it: suspend,
+    // resume and Close each return in time, and the next session's writes
+    // are not held up by the write command left in the abandoned queue.
+    uint8_t cells[kCells];
     ASSERT_TRUE(HangNextCall(3, [&] {
-        uint8_t cells[kCells];
         PatternCells(8, sequence++, cells);
         driver->WriteCells(cells, kCells);
     }));
+    PatternCells(8, sequence++, cells);
+    EXPECT_NE(driver->WriteCells(cells, kCells), 0);
     const StuckWorkerCalls write = SuspendResumeCloseAndReopen(3, &sequence);
     snprintf(measured[1], sizeof measured[1], kStuckWorkerFormat, write.suspend, write.resume,
              write.close, write.servedAfter ? "yes" : "NO");
