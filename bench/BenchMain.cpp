@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "DriverFigures.h"
@@ -24,11 +25,12 @@ struct BenchSizes {
     int keyRounds = 1000;
     int keyEvents = 5000;
     int openRounds = 9;
-    int burstWrites = 1000;
-    int burstRounds = 5;
+    std::vector<int> burstWrites = {100, 1000, 10000};
+    int burstRounds = 20; // bursts of each size
     DWORD deviceWriteMs = 5;
     int memoryWrites = 100000;
     int memoryRounds = 5;
+    int returnRounds = 3; // each takes 6 to 12 s
 };
 
 BenchSizes QuickSizes() {
@@ -40,10 +42,10 @@ BenchSizes QuickSizes() {
     sizes.keyRounds = 100;
     sizes.keyEvents = 500;
     sizes.openRounds = 1;
-    sizes.burstWrites = 200;
-    sizes.burstRounds = 1;
+    sizes.burstRounds = 2;
     sizes.memoryWrites = 10000;
     sizes.memoryRounds = 2;
+    sizes.returnRounds = 1;
     return sizes;
 }
 
@@ -108,9 +110,6 @@ void AddWriteLatencyRows(ResultTable& table, const BenchSizes& sizes, IBrailleDr
     table.Add({"WriteCells -> ordinal 3, p99", Micros(ours.Percentile(0.99)),
                Micros(floor.Percentile(0.99)), Ratio(ours.Percentile(0.99), floor.Percentile(0.99)),
                kWithinTwice});
-    // Part of the difference: the worker looks behind each write before sending it.
-    table.Add({"  bare empty PeekMessageA, median", "-",
-               Micros(MeasureBareEmptyPeek(sizes.latencyRounds).Median()), "-", "-"});
 }
 
 void AddKeyRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host) {
@@ -155,54 +154,71 @@ void AddOpenCloseRows(ResultTable& table, const BenchSizes& sizes, BenchHost& ho
                absent.failedOpens + present.failedOpens);
 }
 
-// The lag of one burst and where it went.
-void AddBurstLagRows(ResultTable& table, const char* which, const BurstResult& burst, int writes) {
-    char name[96];
-    snprintf(name, sizeof name, "Burst: last call -> display shows it, %s", which);
-    table.Add({name, burst.shown ? Millis(burst.shownAfterLastMs) : "never",
-               Millis(burst.deviceWriteMs), Ratio(burst.shownAfterLastMs, burst.deviceWriteMs),
-               "<= 2 device writes"});
-    table.Add(
-        {"  of which: device busy with earlier writes", Millis(burst.deviceBusyMs), "-", "-", "-"});
-    table.Add({"  of which: worker taking the queue", Millis(burst.queueMs), "-", "-", "-"});
-    table.Add({"  of which: the final device write", Millis(burst.finalWriteMs), "-", "-", "-"});
-    snprintf(name, sizeof name, "%d of %d", burst.deviceWrites, writes);
-    table.Add({"  device writes made", name, "-", "-", "-"});
+std::string Parts(double first, double second, double third, const char* unit) {
+    char text[96];
+    snprintf(text, sizeof text, "%.2f / %.2f / %.2f %s", first, second, third, unit);
+    return text;
 }
 
-double LagOf(const BurstResult& burst) {
-    return burst.shown ? burst.shownAfterLastMs : 1e12;
+std::string Label(const char* format, int number) {
+    char text[96];
+    snprintf(text, sizeof text, format, number);
+    return text;
+}
+
+// Bursts of one size, each after a bare burst of posts of the same size (or
+// before, in turns). Lag against one device write, as the display timed it;
+// the host's cost per call against a bare post.
+void AddBurstSizeRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver,
+                      int writes) {
+    Samples floorCall, ourCall, lagMs, deviceWriteMs, deviceWrites;
+    BurstResult worst;
+    worst.lagMs = -1;
+    int refused = 0, unseen = 0;
+    InTurns(
+        sizes.burstRounds, floorCall, ourCall, [&] { return MeasureBarePostCost(1, writes); },
+        [&] {
+            BurstResult burst = MeasureBurst(driver, writes, sizes.deviceWriteMs);
+            refused += burst.refused;
+            if (!burst.shown) {
+                ++unseen;
+                return Samples();
+            }
+            lagMs.Add(burst.lagMs);
+            deviceWriteMs.Add(burst.deviceWriteMs);
+            deviceWrites.Add(burst.deviceWrites);
+            if (burst.lagMs > worst.lagMs)
+                worst = burst;
+            return burst.callMicros;
+        });
+    const double write = deviceWriteMs.Median();
+    const double bound = 2 * write + 1.0;
+    table.Add({Label("Burst of %d: last call -> shown, median", writes), Millis(lagMs.Median()),
+               Millis(write), Ratio(lagMs.Median(), write), "-"});
+    table.Add({Label("Burst of %d: last call -> shown, worst", writes), Millis(lagMs.Worst()),
+               Millis(write), Ratio(lagMs.Worst(), write),
+               "<= 2 writes + 1 ms = " + Millis(bound)});
+    table.Add({"  parts of the worst", Parts(worst.busyMs, worst.turnMs, worst.finalMs, "ms"), "-",
+               "-", "-"});
+    table.Add({"  device writes per burst, median",
+               Label("%d", static_cast<int>(deviceWrites.Median())), "-", "-", "-"});
+    table.Add({Label("Burst of %d: host cost per call, median", writes), Micros(ourCall.Median()),
+               Micros(floorCall.Median()), Ratio(ourCall.Median(), floorCall.Median()),
+               "<= 1x floor"});
+    table.Add({Label("Burst of %d: host cost per call, p99", writes),
+               Micros(ourCall.Percentile(0.99)), Micros(floorCall.Percentile(0.99)),
+               Ratio(ourCall.Percentile(0.99), floorCall.Percentile(0.99)), "<= 1x floor"});
+    if (refused != 0)
+        printf("warning: %d writes of the bursts of %d were refused\n", refused, writes);
+    if (unseen != 0)
+        printf("warning: %d bursts of %d never showed their last cells\n", unseen, writes);
 }
 
 void AddBurstRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver) {
-    Progress("bursts of writes to a slow display");
-    Samples floorHostMs, hostMs, firstToShownMs, floorTakeMicros;
-    std::vector<BurstResult> bursts;
-    int refused = 0;
-    for (int round = 0; round < sizes.burstRounds; ++round) {
-        floorHostMs.Add(MeasureBarePostBurst(sizes.burstWrites));
-        floorTakeMicros.Add(MeasureBareQueueTaking(sizes.burstWrites));
-        bursts.push_back(MeasureBurst(driver, sizes.burstWrites, sizes.deviceWriteMs));
-        hostMs.Add(bursts.back().hostMs);
-        firstToShownMs.Add(bursts.back().shownAfterFirstMs);
-        refused += bursts.back().refused;
+    for (const int writes : sizes.burstWrites) {
+        Progress(Label("bursts of %d writes to a slow display", writes).c_str());
+        AddBurstSizeRows(table, sizes, driver, writes);
     }
-    std::sort(bursts.begin(), bursts.end(),
-              [](const BurstResult& a, const BurstResult& b) { return LagOf(a) < LagOf(b); });
-    char name[96];
-    snprintf(name, sizeof name, "Burst of %d writes, host time, median", sizes.burstWrites);
-    table.Add({name, Millis(hostMs.Median()), Millis(floorHostMs.Median()),
-               Ratio(hostMs.Median(), floorHostMs.Median()), "-"});
-    AddBurstLagRows(table, "median", bursts[(bursts.size() - 1) / 2], sizes.burstWrites);
-    snprintf(name, sizeof name, "worst of %d", sizes.burstRounds);
-    AddBurstLagRows(table, name, bursts.back(), sizes.burstWrites);
-    snprintf(name, sizeof name, "Bare thread taking %d queued posts, per post, median",
-             sizes.burstWrites);
-    table.Add({name, "-", Micros(floorTakeMicros.Median()), "-", "-"});
-    table.Add({"Burst: first call -> display shows last, median", Millis(firstToShownMs.Median()),
-               "-", "-", "-"});
-    if (refused != 0)
-        printf("warning: %d writes of the bursts were refused\n", refused);
 }
 
 void AddMemoryRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver) {
@@ -217,6 +233,48 @@ void AddMemoryRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* 
         printf("warning: %d writes were refused\n", ours.refused);
 }
 
+const char* RoundName(ReturnCase which) {
+    switch (which) {
+    case ReturnCase::kLinkDown:
+        return "  link down, back after the write";
+    case ReturnCase::kAfterFailedRetry:
+        return "  link down, back after a failed retry";
+    case ReturnCase::kWriteFailed:
+        return "  link up, back after the write failed";
+    }
+    return "";
+}
+
+// The display comes back while the host is silent, in each case in turn; each
+// round is listed with its parts: until the worker's open of the link, from
+// there (open, settle pause, size poll) to the write, and the write.
+void AddReturnRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host) {
+    Progress("display back while the host is silent");
+    const ReturnCase cases[] = {ReturnCase::kLinkDown, ReturnCase::kAfterFailedRetry,
+                                ReturnCase::kWriteFailed};
+    Samples shownAfterMs;
+    std::vector<ResultRow> rounds;
+    for (int round = 0; round < sizes.returnRounds; ++round) {
+        const ReturnCase which = cases[round % 3];
+        const ReturnResult back = MeasureReturnWhileSilent(host, which);
+        if (!back.shown) {
+            rounds.push_back({RoundName(which), "never shown", "-", "-", "-"});
+            continue;
+        }
+        shownAfterMs.Add(back.shownAfterMs);
+        rounds.push_back({RoundName(which),
+                          Parts(back.untilOpenMs, back.linkUpMs, back.writeMs, "ms"), "-", "-",
+                          "-"});
+    }
+    const double floor = qorn::kSilentRetryAfterMs + qorn::kLinkSettleMs;
+    table.Add({"Display back, host silent: -> shown, median", Millis(shownAfterMs.Median()),
+               Millis(floor), Ratio(shownAfterMs.Median(), floor), "-"});
+    table.Add({"Display back, host silent: -> shown, worst", Millis(shownAfterMs.Worst()),
+               Millis(floor), Ratio(shownAfterMs.Worst(), floor), "<= 5 s + settle"});
+    for (ResultRow& row : rounds)
+        table.Add(std::move(row));
+}
+
 void PrintFloors() {
     printf(
         "\nFloors, measured in this run on the same machine:\n"
@@ -227,9 +285,15 @@ void PrintFloors() {
         "  Open           a bare worker (thread start, ready signal, one acknowledged post)\n"
         "                 and one window like the key window\n"
         "  Close          two acknowledged posts, the 25 ms stop pause, thread join, window end\n"
-        "  burst host     the same number of bare posts, each with a heap copy\n"
-        "  burst display  one device write, as the simulated display timed it\n"
+        "  burst shown    one device write, as the simulated display timed it (median)\n"
+        "  burst cost     a bare post, as for host cost, in bursts of the same size\n"
         "  memory         bare posts of heap copies that the receiver frees\n"
+        "  display back   not measured: the designed 5 s wait for silence plus the 1 s\n"
+        "                 settle pause (common/Parameters.h)\n"
+        "Parts \"a / b / c\": a burst's lag split into the rest of a device write under way,\n"
+        "  the worker's turn to the final write, and that write; a return split into the\n"
+        "  wait for the worker's open of the link, the link coming up (open, settle pause,\n"
+        "  size poll), and the write of the latest cells.\n"
         "Ratio: driver / floor (throughput: floor / driver); 1.00x means no cost above the "
         "platform.\n");
 }
@@ -257,6 +321,7 @@ int main(int argc, char** argv) {
     AddKeyRows(table, sizes, host);
     AddBurstRows(table, sizes, driver);
     AddMemoryRows(table, sizes, driver);
+    AddReturnRows(table, sizes, host); // opens and closes the driver anew
     driver->Close();
     table.Print();
     PrintFloors();

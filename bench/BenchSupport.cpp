@@ -31,6 +31,17 @@ double MicrosSince(int64_t startTicks) {
     return TicksToMicros(Ticks() - startTicks);
 }
 
+std::vector<double> SplitSpanMs(int64_t from, const std::vector<int64_t>& marks) {
+    std::vector<double> parts;
+    int64_t previous = from;
+    for (const int64_t mark : marks) {
+        const int64_t at = std::max(mark, previous);
+        parts.push_back(TicksToMicros(at - previous) / 1000.0);
+        previous = at;
+    }
+    return parts;
+}
+
 double Samples::Percentile(double fraction) const {
     if (values_.empty())
         return 0.0;

@@ -18,7 +18,13 @@ inline double MillisSince(int64_t startTicks) {
     return MicrosSince(startTicks) / 1000.0;
 }
 
-// Durations in microseconds; percentiles by nearest rank.
+// Splits the span from `from` to the last of `marks` at each mark: the
+// milliseconds between one mark and the next, the first part starting at
+// `from`. A mark earlier than the one before it counts as that one, so no part
+// is negative and the parts add up to the span.
+std::vector<double> SplitSpanMs(int64_t from, const std::vector<int64_t>& marks);
+
+// Durations (microseconds unless named otherwise); percentiles by nearest rank.
 class Samples {
 public:
     void Add(double micros) { values_.push_back(micros); }
@@ -28,6 +34,7 @@ public:
     bool Empty() const { return values_.empty(); }
     double Percentile(double fraction) const;
     double Median() const { return Percentile(0.5); }
+    double Worst() const { return Percentile(1.0); }
 
 private:
     std::vector<double> values_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "KeyEvent.h"
 #include "SimulatedDisplay.h"
@@ -9,6 +10,8 @@
 namespace {
 
 constexpr DWORD kShowTimeoutMs = 120000;
+// Longer than the driver's wait for silence, its retry interval and settle pause.
+constexpr DWORD kSilentStepTimeoutMs = 20000;
 
 bool DisplayShows(const CellPattern& pattern) {
     unsigned char shown[kBenchCells] = {};
@@ -27,15 +30,42 @@ bool WaitUntilShown(const CellPattern& pattern, DWORD timeoutMs) {
     return true;
 }
 
-// The device write of these cells logged at or after `from`, newest first;
-// its log index, or -1.
+// The successful device write of these cells logged at or after `from`,
+// newest first; its log index, or -1.
 int FindWrite(const CellPattern& pattern, int from, SimCall* found) {
     for (int index = SimCallCount() - 1; index >= from; --index) {
-        if (SimGetCall(index, found) && found->ordinal == 3 &&
+        if (SimGetCall(index, found) && found->ordinal == 3 && found->result >= 1 &&
             memcmp(found->cells, pattern.cells, kBenchCells) == 0)
             return index;
     }
     return -1;
+}
+
+// The first call of the ordinal logged at or after `from` that started at or
+// after `since`; its log index, or -1.
+int FindCallStartedSince(int ordinal, int from, int64_t since, SimCall* found) {
+    for (int index = from; index < SimCallCount(); ++index) {
+        if (SimGetCall(index, found) && found->ordinal == ordinal && found->startTicks >= since)
+            return index;
+    }
+    return -1;
+}
+
+// Waits until a call of the ordinal logged at or after `from` has returned a
+// failure (a result below 1).
+bool WaitForFailedCall(int ordinal, int from, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        SimCall call;
+        for (int index = from; index < SimCallCount(); ++index) {
+            if (SimGetCall(index, &call) && call.ordinal == ordinal && call.endTicks != 0 &&
+                call.result < 1)
+                return true;
+        }
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(1);
+    }
 }
 
 // End of the device write logged before `before` and at or after `from`; 0 if none.
@@ -198,25 +228,69 @@ BurstResult MeasureBurst(IBrailleDriver* driver, int writes, DWORD deviceWriteMs
     SimSetDelay(3, deviceWriteMs);
     const int mark = SimCallCount();
     const int writesBefore = SimCountCalls(3);
-    const int64_t start = Ticks();
-    const CellPattern last = WriteRun(driver, writes, &result.refused);
-    const int64_t end = Ticks();
-    result.hostMs = TicksToMicros(end - start) / 1000.0;
+    CellPattern last{};
+    int64_t end = Ticks();
+    for (int i = 0; i < writes; ++i) {
+        last = PatternFor(NextSerial());
+        const int64_t start = Ticks();
+        if (driver->WriteCells(last.cells, kBenchCells) == 0)
+            ++result.refused;
+        end = Ticks();
+        result.callMicros.Add(TicksToMicros(end - start));
+    }
     SimCall shownBy; // stamped with its end in the same step that shows the cells
     const int shownIndex =
         WaitUntilShown(last, kShowTimeoutMs) ? FindWrite(last, mark, &shownBy) : -1;
     result.shown = shownIndex >= 0;
     if (result.shown) {
-        result.shownAfterLastMs = TicksToMicros(shownBy.endTicks - end) / 1000.0;
-        result.shownAfterFirstMs = TicksToMicros(shownBy.endTicks - start) / 1000.0;
-        const int64_t busyUntil = std::max(PreviousWriteEnd(mark, shownIndex), end);
-        result.deviceBusyMs = TicksToMicros(busyUntil - end) / 1000.0;
-        result.queueMs = TicksToMicros(shownBy.startTicks - busyUntil) / 1000.0;
-        result.finalWriteMs = TicksToMicros(shownBy.endTicks - shownBy.startTicks) / 1000.0;
+        const std::vector<double> parts = SplitSpanMs(
+            end, {PreviousWriteEnd(mark, shownIndex), shownBy.startTicks, shownBy.endTicks});
+        result.busyMs = parts[0];
+        result.turnMs = parts[1];
+        result.finalMs = parts[2];
+        result.lagMs = parts[0] + parts[1] + parts[2];
     }
     result.deviceWrites = SimCountCalls(3) - writesBefore;
     result.deviceWriteMs = MeanDeviceWriteMs(mark);
     SimSetDelay(3, 0);
+    return result;
+}
+
+ReturnResult MeasureReturnWhileSilent(BenchHost& host, ReturnCase which) {
+    ReturnResult result;
+    IBrailleDriver* driver = host.Driver();
+    driver->Close();
+    SimReset();
+    SimSetLogService(0);
+    const bool linkUp = which == ReturnCase::kWriteFailed;
+    SimSetPresent(linkUp ? 1 : 0);
+    if (driver->Open("COM5", &host, "", "") != 1 || (SimIsLinkOpen() == 1) != linkUp)
+        return result;
+    if (linkUp) {
+        WriteAndSettle(driver);
+        SimSetPresent(0);
+    }
+    const int mark = SimCallCount();
+    const CellPattern latest = PatternFor(NextSerial());
+    driver->WriteCells(latest.cells, kBenchCells); // the host's last call
+    if (which == ReturnCase::kWriteFailed && !WaitForFailedCall(3, mark, kSilentStepTimeoutMs))
+        return result;
+    if (which == ReturnCase::kAfterFailedRetry &&
+        !WaitForFailedCall(15, mark, kSilentStepTimeoutMs))
+        return result;
+    SimSetPresent(1);
+    const int64_t back = Ticks();
+    SimCall shownBy, opened;
+    if (!WaitUntilShown(latest, kSilentStepTimeoutMs) || FindWrite(latest, mark, &shownBy) < 0 ||
+        FindCallStartedSince(15, mark, back, &opened) < 0)
+        return result;
+    const std::vector<double> parts =
+        SplitSpanMs(back, {opened.startTicks, shownBy.startTicks, shownBy.endTicks});
+    result.untilOpenMs = parts[0];
+    result.linkUpMs = parts[1];
+    result.writeMs = parts[2];
+    result.shownAfterMs = parts[0] + parts[1] + parts[2];
+    result.shown = true;
     return result;
 }
 

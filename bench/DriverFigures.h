@@ -39,21 +39,42 @@ struct OpenCloseTimes {
 };
 OpenCloseTimes MeasureOpenClose(BenchHost& host, bool displayPresent, int rounds);
 
-// A burst of writes in a row while each device write takes deviceWriteMs.
+// A burst of writes in a row, as fast as the host can call, while each device
+// write takes deviceWriteMs.
 struct BurstResult {
-    double hostMs = 0;           // the host's calls, first to last
-    double shownAfterLastMs = 0; // last call returned -> display shows its cells
-    double shownAfterFirstMs = 0;
-    // shownAfterLastMs, broken down:
-    double deviceBusyMs = 0;  // earlier device writes still under way after the last call
-    double queueMs = 0;       // then the worker taking the queued writes, until the final write
-    double finalWriteMs = 0;  // the final device write itself
-    double deviceWriteMs = 0; // mean duration of one device write
-    int deviceWrites = 0;     // device writes made for the burst
-    int refused = 0;          // calls that returned 0
+    Samples callMicros; // the host's cost of each call
+    double lagMs = 0;   // last call returned -> end of the device write showing its cells
+    // lagMs, broken down: the rest of a device write under way when the last
+    // call returned, the worker's turn from that write to the final one, and
+    // the final write itself.
+    double busyMs = 0;
+    double turnMs = 0;
+    double finalMs = 0;
+    double deviceWriteMs = 0; // mean duration of the burst's device writes
+    int deviceWrites = 0;
+    int refused = 0; // calls that returned 0
     bool shown = false;
 };
 BurstResult MeasureBurst(IBrailleDriver* driver, int writes, DWORD deviceWriteMs);
+
+// The display comes back while the host is silent, right after the driver's
+// last failed step, so that the driver's whole wait for silence lies ahead.
+enum class ReturnCase {
+    kLinkDown,         // opened without the display; back right after the host's one write
+    kAfterFailedRetry, // the same, but back right after the worker's first retry failed
+    kWriteFailed,      // the display left an open link; back once the host's one write failed
+};
+struct ReturnResult {
+    double shownAfterMs = 0; // display back -> end of the device write showing the latest cells
+    // shownAfterMs, broken down: until the worker's open of the link, from
+    // there (open, settle pause, size poll) to the write, and the write.
+    double untilOpenMs = 0;
+    double linkUpMs = 0;
+    double writeMs = 0;
+    bool shown = false;
+};
+// Closes the driver and opens it again for the case; leaves it open, link up.
+ReturnResult MeasureReturnWhileSilent(BenchHost& host, ReturnCase which);
 
 // Private bytes per round of writes, after one warm-up round.
 struct MemoryResult {

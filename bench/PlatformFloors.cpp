@@ -13,7 +13,6 @@ namespace {
 constexpr UINT kPayloadMessage = WM_APP + 1; // nothing to do
 constexpr UINT kOwnedMessage = WM_APP + 2;   // free the buffer in wParam
 constexpr UINT kMarkerMessage = WM_APP + 3;  // stamp and signal
-constexpr UINT kHoldMessage = WM_APP + 4;    // wait until released
 constexpr UINT kSentMessage = WM_APP + 10;   // to the floor window
 
 const unsigned char kTwelveCells[kBenchCells] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
@@ -51,15 +50,6 @@ public:
         return takenTicks_.load();
     }
     void Drain() { PostMarkerAndWait(); }
-    // Keeps the receiver from its queue until Release.
-    void Hold() { PostThreadMessageA(thread_.Id(), kHoldMessage, 0, 0); }
-    void Release() { released_.Set(); }
-    // Posts a marker; WaitForMarker returns the ticks at which it was taken.
-    void PostMarker() { PostThreadMessageA(thread_.Id(), kMarkerMessage, 0, 0); }
-    int64_t WaitForMarker() {
-        taken_.Wait(30000);
-        return takenTicks_.load();
-    }
 
 private:
     void Loop() {
@@ -72,15 +62,12 @@ private:
                 taken_.Set();
             } else if (msg.message == kOwnedMessage) {
                 free(reinterpret_cast<void*>(msg.wParam));
-            } else if (msg.message == kHoldMessage) {
-                released_.Wait(30000);
             }
         }
     }
 
     AutoEvent ready_;
     AutoEvent taken_;
-    AutoEvent released_;
     std::atomic<int64_t> takenTicks_{0};
     BenchThread thread_;
 };
@@ -263,18 +250,6 @@ Samples MeasureBarePostAndWake(int rounds) {
     return samples;
 }
 
-Samples MeasureBareEmptyPeek(int calls) {
-    const HWND threadMessagesOnly = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
-    Samples samples;
-    for (int i = 0; i < calls; ++i) {
-        MSG msg;
-        const int64_t start = Ticks();
-        PeekMessageA(&msg, threadMessagesOnly, kPayloadMessage, kPayloadMessage, PM_REMOVE);
-        samples.Add(MicrosSince(start));
-    }
-    return samples;
-}
-
 Samples MeasureBareSendLatency(int rounds) {
     MessageSender& sender = Sender();
     Samples samples;
@@ -308,30 +283,6 @@ StartStopTimes MeasureBareWorkerStartStop(int rounds) {
         times.stopMs.Add(MillisSince(stop));
     }
     return times;
-}
-
-double MeasureBarePostBurst(int posts) {
-    MessageReceiver& receiver = Receiver();
-    receiver.Drain();
-    receiver.Drain();
-    const int64_t start = Ticks();
-    for (int i = 0; i < posts; ++i)
-        receiver.PostOwnedCopy();
-    const double millis = MillisSince(start);
-    receiver.Drain();
-    return millis;
-}
-
-double MeasureBareQueueTaking(int messages) {
-    MessageReceiver& receiver = Receiver();
-    receiver.Drain();
-    receiver.Hold();
-    for (int i = 0; i < messages; ++i)
-        receiver.PostOwnedCopy();
-    receiver.PostMarker();
-    const int64_t start = Ticks();
-    receiver.Release();
-    return TicksToMicros(receiver.WaitForMarker() - start) / messages;
 }
 
 double MeasureBarePostMemoryGrowth(int postsPerRound, int rounds) {

@@ -7,15 +7,12 @@
 #include "BenchSupport.h"
 
 // Per call: PostThreadMessageA of a 12-cell message to a thread that takes its
-// messages the way the worker does.
+// messages the way the worker does; perBatch posts in a row, then the thread
+// empties its queue. One batch of n is the floor of a burst of n writes.
 Samples MeasureBarePostCost(int batches, int perBatch);
 
 // A post to a thread waiting in GetMessageA, until that thread runs.
 Samples MeasureBarePostAndWake(int rounds);
-
-// A PeekMessageA with removal that finds no thread message in its range, as
-// the worker's look behind a write does when nothing is queued there.
-Samples MeasureBareEmptyPeek(int calls);
 
 // SendMessageA from another thread to a window of this thread while it waits
 // for messages, until the window procedure runs.
@@ -32,13 +29,6 @@ struct StartStopTimes {
     Samples stopMs;
 };
 StartStopTimes MeasureBareWorkerStartStop(int rounds);
-
-// Milliseconds for a burst of bare posts in a row.
-double MeasureBarePostBurst(int posts);
-
-// Microseconds per message for a thread to take a backlog of queued posts
-// (each with a heap copy it frees) off its queue.
-double MeasureBareQueueTaking(int messages);
 
 // Growth of private bytes per round of posts that each carry a heap buffer the
 // receiver frees, after one warm-up round.

@@ -34,7 +34,8 @@ std::string Bytes(double bytes) {
 std::string Ratio(double value, double floor) {
     if (floor <= 0.0)
         return "-";
-    return Format("%.2fx", value / floor);
+    const double ratio = value / floor;
+    return Format(ratio < 0.1 ? "%.2gx" : "%.2fx", ratio); // two digits that are not 0
 }
 
 void ResultTable::Print() const {

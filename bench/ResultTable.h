@@ -25,5 +25,5 @@ std::string Micros(double micros);
 std::string Millis(double millis);
 std::string PerSecond(double rate);
 std::string Bytes(double bytes);
-// "1.4x"; "-" when the floor is not above zero.
+// "1.40x", "0.0031x"; "-" when the floor is not above zero.
 std::string Ratio(double value, double floor);

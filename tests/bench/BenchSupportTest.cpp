@@ -1,10 +1,11 @@
-// The benchmark's statistics, table cells, cell patterns, memory count and
-// message serving.
+// The benchmark's statistics, spans split at log marks, table cells, cell patterns, memory count
+// and message serving.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
 #include <set>
+#include <vector>
 
 #include "BenchSupport.h"
 #include "ResultTable.h"
@@ -17,6 +18,7 @@ TEST(Samples, PercentilesAreTakenByNearestRank) {
     EXPECT_EQ(samples.Percentile(0.99), 99.0);
     EXPECT_EQ(samples.Percentile(1.0), 100.0);
     EXPECT_EQ(samples.Percentile(0.0), 1.0);
+    EXPECT_EQ(samples.Worst(), 100.0);
     Samples one;
     one.Add(7.5);
     EXPECT_EQ(one.Median(), 7.5);
@@ -34,9 +36,35 @@ TEST(Samples, AppendedSamplesCountLikeAddedOnes) {
     EXPECT_EQ(first.Percentile(0.99), 99.0);
 }
 
+TEST(SplitSpan, PartsRunMarkToMarkAndAddUpWhateverTheOrder) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const int64_t ms = frequency.QuadPart / 1000;
+    const int64_t from = 1000 * ms;
+    const std::vector<double> inOrder =
+        SplitSpanMs(from, {from + 5 * ms, from + 6 * ms, from + 11 * ms});
+    ASSERT_EQ(inOrder.size(), 3u);
+    EXPECT_NEAR(inOrder[0], 5.0, 1e-3);
+    EXPECT_NEAR(inOrder[1], 1.0, 1e-3);
+    EXPECT_NEAR(inOrder[2], 5.0, 1e-3);
+    // A write that ended before the span began, and one that started before
+    // the one before it ended: no negative part, and still the whole span.
+    const std::vector<double> early = SplitSpanMs(from, {from - 3 * ms, from - ms, from + 4 * ms});
+    EXPECT_NEAR(early[0], 0.0, 1e-3);
+    EXPECT_NEAR(early[1], 0.0, 1e-3);
+    EXPECT_NEAR(early[2], 4.0, 1e-3);
+    const std::vector<double> crossed =
+        SplitSpanMs(from, {from + 7 * ms, from + 2 * ms, from + 9 * ms});
+    EXPECT_NEAR(crossed[0], 7.0, 1e-3);
+    EXPECT_NEAR(crossed[1], 0.0, 1e-3);
+    EXPECT_NEAR(crossed[2], 2.0, 1e-3);
+}
+
 TEST(ResultCells, RatiosAndUnits) {
     EXPECT_EQ(Ratio(3.0, 2.0), "1.50x");
     EXPECT_EQ(Ratio(1.0, 4.0), "0.25x");
+    EXPECT_EQ(Ratio(0.3, 64.8), "0.0046x"); // small ratios keep two digits
+    EXPECT_EQ(Ratio(0.0, 5.0), "0x");
     EXPECT_EQ(Ratio(1.0, 0.0), "-");
     EXPECT_EQ(Micros(12.345), "12.3 us");
     EXPECT_EQ(Millis(5.126), "5.13 ms");

@@ -1,5 +1,6 @@
-// The simulated display's clock marks that the benchmark's figures rest on:
-// when a device call returned, waiting for returns, and when a key was sent.
+// The simulated display's log marks that the benchmark's figures rest on:
+// when a device call returned and with what result, waiting for returns, and
+// when a key was sent.
 #include <gtest/gtest.h>
 
 #include "BenchSupport.h"
@@ -83,6 +84,31 @@ TEST_F(SimulatedDisplayTiming, AThrowingCallCountsAsReturned) {
     SimCall call;
     ASSERT_TRUE(SimGetCall(0, &call));
     EXPECT_NE(call.endTicks, 0);
+}
+
+// The benchmark finds the driver's failed steps, and the write that shows
+// the cells, by their logged results.
+TEST_F(SimulatedDisplayTiming, ADisplayThatLeftAndCameBackIsLoggedFailingThenShowing) {
+    const uint8_t cells[12] = {9, 8, 7};
+    ASSERT_EQ(QornTI_OpenLink(L"COM5", 0), 1);
+    SimSetPresent(0);
+    EXPECT_EQ(QornTI_WriteCells(0, 12, cells), 0);
+    EXPECT_EQ(QornTI_OpenLink(L"COM5", 0), 0);
+    SimSetPresent(1);
+    EXPECT_EQ(QornTI_OpenLink(L"COM5", 0), 1);
+    EXPECT_EQ(QornTI_WriteCells(0, 12, cells), 1);
+    const int expected[][2] = {{15, 1}, {3, 0}, {15, 0}, {15, 1}, {3, 1}};
+    ASSERT_EQ(SimCallCount(), 5);
+    for (int index = 0; index < 5; ++index) {
+        SimCall call;
+        ASSERT_TRUE(SimGetCall(index, &call));
+        EXPECT_EQ(call.ordinal, expected[index][0]) << index;
+        EXPECT_EQ(call.result, expected[index][1]) << index;
+        EXPECT_GE(call.endTicks, call.startTicks) << index;
+    }
+    uint8_t shown[12] = {};
+    EXPECT_EQ(SimGetCells(shown, 12), 12);
+    EXPECT_EQ(shown[0], 9);
 }
 
 TEST_F(SimulatedDisplayTiming, ACallUnderWayAcrossAResetLeavesTheNewLogAlone) {
