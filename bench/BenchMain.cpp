@@ -252,7 +252,11 @@ void AddReturnRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host)
     Progress("display back while the host is silent");
     const ReturnCase cases[] = {ReturnCase::kLinkDown, ReturnCase::kAfterFailedRetry,
                                 ReturnCase::kWriteFailed};
+    // Each return is held against 5 s of silence plus its own link-up (open,
+    // settle pause, size poll, write): the bound is on when the retry starts.
     Samples shownAfterMs;
+    Samples boundMs;
+    double worstShownMs = 0, worstBoundMs = 1, worstLateMs = -1e9;
     std::vector<ResultRow> rounds;
     for (int round = 0; round < sizes.returnRounds; ++round) {
         const ReturnCase which = cases[round % 3];
@@ -261,16 +265,22 @@ void AddReturnRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host)
             rounds.push_back({RoundName(which), "never shown", "-", "-", "-"});
             continue;
         }
+        const double bound = qorn::kSilentRetryAfterMs + back.linkUpMs + back.writeMs;
         shownAfterMs.Add(back.shownAfterMs);
+        boundMs.Add(bound);
+        if (back.shownAfterMs - bound > worstLateMs) {
+            worstLateMs = back.shownAfterMs - bound;
+            worstShownMs = back.shownAfterMs;
+            worstBoundMs = bound;
+        }
         rounds.push_back({RoundName(which),
                           Parts(back.untilOpenMs, back.linkUpMs, back.writeMs, "ms"), "-", "-",
                           "-"});
     }
-    const double floor = qorn::kSilentRetryAfterMs + qorn::kLinkSettleMs;
     table.Add({"Display back, host silent: -> shown, median", Millis(shownAfterMs.Median()),
-               Millis(floor), Ratio(shownAfterMs.Median(), floor), "-"});
-    table.Add({"Display back, host silent: -> shown, worst", Millis(shownAfterMs.Worst()),
-               Millis(floor), Ratio(shownAfterMs.Worst(), floor), "<= 5 s + settle"});
+               Millis(boundMs.Median()), Ratio(shownAfterMs.Median(), boundMs.Median()), "-"});
+    table.Add({"Display back, host silent: -> shown, latest", Millis(worstShownMs),
+               Millis(worstBoundMs), Ratio(worstShownMs, worstBoundMs), "<= 5 s + settle"});
     for (ResultRow& row : rounds)
         table.Add(std::move(row));
 }
@@ -288,8 +298,8 @@ void PrintFloors() {
         "  burst shown    one device write, as the simulated display timed it (median)\n"
         "  burst cost     a bare post, as for host cost, in bursts of the same size\n"
         "  memory         bare posts of heap copies that the receiver frees\n"
-        "  display back   not measured: the designed 5 s wait for silence plus the 1 s\n"
-        "                 settle pause (common/Parameters.h)\n"
+        "  display back   5 s of host silence (common/Parameters.h) plus that return's own\n"
+        "                 link-up as timed in the run (open, 1 s settle pause, size poll, write)\n"
         "Parts \"a / b / c\": a burst's lag split into the rest of a device write under way,\n"
         "  the worker's turn to the final write, and that write; a return split into the\n"
         "  wait for the worker's open of the link, the link coming up (open, settle pause,\n"

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "Clock.h"
 #include "CommandChannel.h"
 #include "DeviceCalls.h"
 #include "LinkSupervision.h"
@@ -22,7 +23,7 @@ void NoteLinkFoundUp(CBrailleSampleDriver* driver) {
 
 // Every output call tells the worker the host is not silent.
 void NoteOutputCall(CBrailleSampleDriver* driver) {
-    driver->m_lastOutputTicks = GetTickCount64();
+    driver->m_lastOutputMs = MonotonicMs();
 }
 
 // Queues a write of the latest cells unless one is queued already, which

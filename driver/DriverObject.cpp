@@ -22,7 +22,7 @@ CBrailleSampleDriver::CBrailleSampleDriver()
       m_hAckEvent(nullptr), m_workerThreadId(0), m_hNotifyWindow(nullptr),
       m_windowClassName(kWindowClassName), m_lastTicket(0), m_ackedTickets{},
       m_pWorkerLaunch(nullptr), m_linkMayBeOpen(0), m_openAnswer(kOpenNotAwaited),
-      m_lastOutputTicks(0), m_lastLinkAttemptTicks(0), m_linkWanted(false), m_shownVersion(0) {}
+      m_lastOutputMs(0), m_lastLinkAttemptMs(0), m_linkWanted(false), m_shownVersion(0) {}
 
 // Unload: close a link that is still up. The host is expected to have closed the
 // driver already; the worker, event and window are Close's to release. A worker

@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "BrailleOutput.h"
+#include "Clock.h"
 #include "DeviceCalls.h"
 #include "SampleDriver.h"
 #include "WorkerOwnership.h"
@@ -80,7 +81,7 @@ void CloseLink(CBrailleSampleDriver* driver) {
 
 void LinkUp(CBrailleSampleDriver* driver, LinkUpKind kind) {
     const int32_t opened = OpenOnPortName(driver);
-    driver->m_lastLinkAttemptTicks = GetTickCount64();
+    driver->m_lastLinkAttemptMs = MonotonicMs();
     if (opened <= 0)
         return;
     MarkLinkUp(driver);
@@ -115,19 +116,37 @@ void Relink(CBrailleSampleDriver* driver) {
 
 namespace {
 // The display may not show what the host last sent: the link is down, or the
-// latest write to it failed.
+// latest write failed.
 bool DisplayMayBeBehind(const CBrailleSampleDriver* driver) {
     return !driver->m_linkUp || driver->m_writeFailures > 0;
+}
+
+bool RetryWanted(const CBrailleSampleDriver* driver) {
+    return driver->m_alive && driver->m_linkWanted && !driver->m_suspended &&
+           driver->m_portNameW[0] != L'\0' && DisplayMayBeBehind(driver);
+}
+
+// When the host's silence and the spacing after the last attempt both allow a retry.
+uint64_t RetryDueMs(const CBrailleSampleDriver* driver) {
+    return std::max<uint64_t>(driver->m_lastOutputMs + qorn::kSilentRetryAfterMs,
+                              driver->m_lastLinkAttemptMs + qorn::kSilentRetryIntervalMs);
 }
 } // namespace
 
 void RetryLinkWhileHostSilent(CBrailleSampleDriver* driver) {
-    if (!driver->m_alive || !driver->m_linkWanted || driver->m_suspended ||
-        driver->m_portNameW[0] == L'\0' || !DisplayMayBeBehind(driver))
+    if (!RetryWanted(driver))
         return;
-    const uint64_t now = GetTickCount64();
-    if (now - driver->m_lastOutputTicks < qorn::kSilentRetryAfterMs ||
-        now - driver->m_lastLinkAttemptTicks < qorn::kSilentRetryIntervalMs)
-        return;
+    const uint64_t now = MonotonicMs();
+    const uint64_t due = RetryDueMs(driver);
+    if (due > now) {
+        // Due before the next tick: wait for it here, so the retry is not up
+        // to a tick late. A host that writes meanwhile is no longer silent.
+        if (due - now >= qorn::kServiceTimerMs)
+            return;
+        const uint64_t lastOutput = driver->m_lastOutputMs;
+        PauseOutsideDriver(static_cast<DWORD>(due - now));
+        if (!RetryWanted(driver) || driver->m_lastOutputMs != lastOutput)
+            return;
+    }
     Relink(driver);
 }

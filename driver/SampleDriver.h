@@ -115,11 +115,11 @@ public:
 
     // ---- The host's latest cells, and when the link was last tried ----
     LatestCells m_latestCells;
-    // GetTickCount64 of the host's latest output call (cell write, clear, status write).
-    std::atomic<uint64_t> m_lastOutputTicks;
+    // MonotonicMs of the host's latest output call (cell write, clear, status write).
+    std::atomic<uint64_t> m_lastOutputMs;
     // Worker only: when the latest attempt to bring the link up ended, and
     // whether the host wants the link (from the open command to the close command).
-    uint64_t m_lastLinkAttemptTicks;
+    uint64_t m_lastLinkAttemptMs;
     bool m_linkWanted;
     // Worker only: the version of the latest cells the display took (0: not known).
     uint64_t m_shownVersion;
