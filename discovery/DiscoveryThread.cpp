@@ -7,6 +7,8 @@
 
 #include "FindDisplayPort.h"
 #include "ModulePin.h"
+#include "OwnHandle.h"
+#include "ScopedLock.h"
 
 struct DiscoverySearch {
     std::atomic<long> references{0}; // the thread, each starter, and the running slot
@@ -23,14 +25,6 @@ namespace {
 SRWLOCK g_runningLock = SRWLOCK_INIT;
 DiscoverySearch* g_running = nullptr;
 
-class RunningLock {
-public:
-    RunningLock() { AcquireSRWLockExclusive(&g_runningLock); }
-    ~RunningLock() { ReleaseSRWLockExclusive(&g_runningLock); }
-    RunningLock(const RunningLock&) = delete;
-    RunningLock& operator=(const RunningLock&) = delete;
-};
-
 void ReleaseSearch(DiscoverySearch* search) {
     if (--search->references != 0)
         return;
@@ -43,7 +37,7 @@ void ReleaseSearch(DiscoverySearch* search) {
 void LeaveRunningSlot(DiscoverySearch* search) {
     bool wasRunning = false;
     {
-        RunningLock lock;
+        ScopedLock lock(&g_runningLock);
         if (g_running == search) {
             g_running = nullptr;
             wasRunning = true;
@@ -51,14 +45,6 @@ void LeaveRunningSlot(DiscoverySearch* search) {
     }
     if (wasRunning)
         ReleaseSearch(search);
-}
-
-HANDLE DuplicateThreadHandle(HANDLE thread) {
-    HANDLE copy = nullptr;
-    const HANDLE self = GetCurrentProcess();
-    if (!DuplicateHandle(self, thread, self, &copy, SYNCHRONIZE, FALSE, 0))
-        return nullptr;
-    return copy;
 }
 
 // Under the lock: a new search on its own thread, in the running slot.
@@ -93,11 +79,11 @@ unsigned __stdcall FindDisplayPort(void* argument) {
 
 bool StartDiscovery(DiscoveryThread& thread) {
     thread = DiscoveryThread{};
-    RunningLock lock;
+    ScopedLock lock(&g_runningLock);
     DiscoverySearch* search = g_running != nullptr ? g_running : StartSearch();
     if (search == nullptr)
         return false;
-    const HANDLE handle = DuplicateThreadHandle(search->thread);
+    const HANDLE handle = DuplicateOwnHandle(search->thread);
     if (handle == nullptr)
         return false;
     ++search->references; // this starter's

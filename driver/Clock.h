@@ -5,4 +5,20 @@
 
 #include <cstdint>
 
+#include <windows.h>
+
 uint64_t MonotonicMs();
+
+// What is left of a bound that starts when the object is made.
+class Deadline {
+public:
+    explicit Deadline(DWORD limitMs) : start_(MonotonicMs()), limitMs_(limitMs) {}
+    DWORD Remaining() const {
+        const uint64_t spent = MonotonicMs() - start_;
+        return spent >= limitMs_ ? 0 : static_cast<DWORD>(limitMs_ - spent);
+    }
+
+private:
+    uint64_t start_;
+    DWORD limitMs_;
+};

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Clock.h"
 #include "SampleDriver.h"
 
 namespace {
@@ -54,7 +55,7 @@ void DispatchPendingMessages(bool* sawQuit, WPARAM* quitCode) {
 // worker acknowledged the command.
 bool WaitForAcknowledgement(CBrailleSampleDriver* driver, uint32_t ticket, DWORD limitMs) {
     HANDLE handles[2] = {driver->m_hAckEvent, driver->m_hWorkerThread};
-    const ULONGLONG start = GetTickCount64();
+    const Deadline deadline(limitMs);
     bool sawQuit = false;
     WPARAM quitCode = 0;
     bool acknowledged = false;
@@ -66,11 +67,10 @@ bool WaitForAcknowledgement(CBrailleSampleDriver* driver, uint32_t ticket, DWORD
         ResetEvent(handles[0]);
         if ((acknowledged = IsAcknowledged(driver, ticket)))
             break;
-        const ULONGLONG waited = GetTickCount64() - start;
-        if (waited >= limitMs)
+        const DWORD remaining = deadline.Remaining();
+        if (remaining == 0)
             break;
-        const DWORD woke = MsgWaitForMultipleObjects(
-            2, handles, FALSE, static_cast<DWORD>(limitMs - waited), QS_SENDMESSAGE);
+        const DWORD woke = MsgWaitForMultipleObjects(2, handles, FALSE, remaining, QS_SENDMESSAGE);
         if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_FAILED) {
             acknowledged = IsAcknowledged(driver, ticket);
             break;
@@ -110,24 +110,23 @@ BOOL QueueCommand(CBrailleSampleDriver* driver, int command, const void* data, i
 
 int PostCommandWithin(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
                       DWORD limitMs, bool* acknowledged) {
-    *acknowledged = false;
+    if (acknowledged != nullptr)
+        *acknowledged = false;
     if (driver->m_hWorkerThread == nullptr)
         return 0;
     const uint32_t ticket = NextTicket(driver);
     ResetEvent(driver->m_hAckEvent);
     const BOOL posted = QueueCommand(driver, command, data, length, ticket);
-    if (posted)
-        *acknowledged = WaitForAcknowledgement(driver, ticket, limitMs);
+    const bool handled = posted && WaitForAcknowledgement(driver, ticket, limitMs);
+    if (acknowledged != nullptr)
+        *acknowledged = handled;
     return posted;
 }
 
 int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
                 bool wait) {
-    if (wait) {
-        bool acknowledged = false;
-        return PostCommandWithin(driver, command, data, length, qorn::kHostWaitBudgetMs,
-                                 &acknowledged);
-    }
+    if (wait)
+        return PostCommandWithin(driver, command, data, length, qorn::kHostWaitBudgetMs, nullptr);
     if (driver->m_hWorkerThread == nullptr)
         return 0;
     return QueueCommand(driver, command, data, length, 0);

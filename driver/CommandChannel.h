@@ -56,7 +56,7 @@ int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int
 // Posts as PostCommand and waits at most limitMs until the worker has handled
 // this very command, serving messages sent to this thread meanwhile; returns at
 // once if the post failed. *acknowledged tells whether the worker handled it
-// in time. Returns the post's result.
+// in time (acknowledged may be null). Returns the post's result.
 int PostCommandWithin(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
                       DWORD limitMs, bool* acknowledged);
 

@@ -1,18 +1,9 @@
 #include "LatestCells.h"
 
-class LatestCells::Locked {
-public:
-    explicit Locked(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
-    ~Locked() { ReleaseSRWLockExclusive(lock_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    SRWLOCK* lock_;
-};
+#include "ScopedLock.h"
 
 bool LatestCells::Replace(const uint8_t* cells, int32_t count) {
-    Locked locked(&lock_);
+    ScopedLock locked(&lock_);
     try {
         cells_.assign(cells, cells + count); // keeps its capacity: no allocation once grown
     } catch (...) {
@@ -23,7 +14,7 @@ bool LatestCells::Replace(const uint8_t* cells, int32_t count) {
 }
 
 bool LatestCells::ClaimWriteCommand() {
-    Locked locked(&lock_);
+    ScopedLock locked(&lock_);
     if (writeQueued_)
         return false;
     writeQueued_ = true;
@@ -31,12 +22,12 @@ bool LatestCells::ClaimWriteCommand() {
 }
 
 void LatestCells::ForgetQueuedWrite() {
-    Locked locked(&lock_);
+    ScopedLock locked(&lock_);
     writeQueued_ = false;
 }
 
 bool LatestCells::CopyOut(std::vector<uint8_t>* cells, uint64_t* version, bool takeWriteCommand) {
-    Locked locked(&lock_);
+    ScopedLock locked(&lock_);
     if (takeWriteCommand)
         writeQueued_ = false;
     if (version_ == 0)
@@ -47,6 +38,6 @@ bool LatestCells::CopyOut(std::vector<uint8_t>* cells, uint64_t* version, bool t
 }
 
 bool LatestCells::WriteCommandQueued() const {
-    Locked locked(&lock_);
+    ScopedLock locked(&lock_);
     return writeQueued_;
 }

@@ -39,7 +39,6 @@ public:
     bool WriteCommandQueued() const;
 
 private:
-    class Locked;
     mutable SRWLOCK lock_ = SRWLOCK_INIT;
     std::vector<uint8_t> cells_;
     uint64_t version_ = 0; // 0: the host has written nothing yet

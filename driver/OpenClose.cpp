@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "Clock.h"
 #include "CommandChannel.h"
 #include "DebugReport.h"
 #include "DeviceCalls.h"
@@ -20,20 +21,6 @@ void ReleaseEventAndWindow(CBrailleSampleDriver* driver) {
     DestroyNotifyWindow(driver->m_hNotifyWindow);
     driver->m_hNotifyWindow = nullptr;
 }
-
-// What is left of a bound that started at start.
-class Deadline {
-public:
-    explicit Deadline(DWORD limitMs) : start_(GetTickCount64()), limitMs_(limitMs) {}
-    DWORD Remaining() const {
-        const ULONGLONG spent = GetTickCount64() - start_;
-        return spent >= limitMs_ ? 0 : static_cast<DWORD>(limitMs_ - spent);
-    }
-
-private:
-    ULONGLONG start_;
-    DWORD limitMs_;
-};
 
 // The stop sequence, all of it within kHostWaitBudgetMs. A worker that does not
 // answer in time is stuck in the device library: it is abandoned.
@@ -166,7 +153,5 @@ int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
     }
     // A worker busy in the device library past the bound keeps the command
     // queued and carries it out once the call returns: the driver stays open.
-    bool handled = false;
-    return PostCommandWithin(this, kCmdSuspend, nullptr, suspend, qorn::kHostWaitBudgetMs,
-                             &handled);
+    return PostCommand(this, kCmdSuspend, nullptr, suspend, true);
 }

@@ -13,18 +13,11 @@
 #include "DeviceCalls.h"
 #include "LinkSupervision.h"
 #include "ModulePin.h"
+#include "OwnHandle.h"
 #include "SampleDriver.h"
 #include "WorkerOwnership.h"
 
 namespace {
-
-HANDLE DuplicateForWorker(HANDLE event) {
-    HANDLE copy = nullptr;
-    const HANDLE self = GetCurrentProcess();
-    if (!DuplicateHandle(self, event, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        return nullptr;
-    return copy;
-}
 
 void HandleSuspend(CBrailleSampleDriver* driver, int32_t flag) {
     if (!driver->m_alive)
@@ -176,7 +169,7 @@ int StartWorker(CBrailleSampleDriver* driver) {
     if (launch == nullptr)
         return 0;
     launch->driver = driver;
-    launch->ackEvent = DuplicateForWorker(driver->m_hAckEvent);
+    launch->ackEvent = DuplicateOwnHandle(driver->m_hAckEvent);
     if (launch->ackEvent == nullptr) {
         delete launch;
         return 0;
