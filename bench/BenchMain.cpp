@@ -84,6 +84,17 @@ void InTurns(int slices, Samples& floor, Samples& ours,
     }
 }
 
+// Two rows, median and p99, of a figure held against its floor.
+void AddMedianAndP99(ResultTable& table, const std::string& figure, const Samples& ours,
+                     const Samples& floor, const char* target) {
+    for (const double fraction : {0.5, 0.99}) {
+        const double driverValue = ours.Percentile(fraction),
+                     floorValue = floor.Percentile(fraction);
+        table.Add({figure + (fraction == 0.5 ? ", median" : ", p99"), Micros(driverValue),
+                   Micros(floorValue), Ratio(driverValue, floorValue), target});
+    }
+}
+
 void AddCostRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver) {
     Progress("WriteCells host cost");
     const int batches = sizes.costBatches / sizes.slices;
@@ -91,11 +102,7 @@ void AddCostRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* dr
     InTurns(
         sizes.slices, floor, ours, [&] { return MeasureBarePostCost(batches, sizes.costPerBatch); },
         [&] { return MeasureWriteCellsCost(driver, batches, sizes.costPerBatch); });
-    table.Add({"WriteCells host cost, median", Micros(ours.Median()), Micros(floor.Median()),
-               Ratio(ours.Median(), floor.Median()), kWithinTwice});
-    table.Add({"WriteCells host cost, p99", Micros(ours.Percentile(0.99)),
-               Micros(floor.Percentile(0.99)), Ratio(ours.Percentile(0.99), floor.Percentile(0.99)),
-               kWithinTwice});
+    AddMedianAndP99(table, "WriteCells host cost", ours, floor, kWithinTwice);
 }
 
 void AddWriteLatencyRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver) {
@@ -105,11 +112,17 @@ void AddWriteLatencyRows(ResultTable& table, const BenchSizes& sizes, IBrailleDr
     InTurns(
         sizes.slices, floor, ours, [&] { return MeasureBarePostAndWake(rounds); },
         [&] { return MeasureWriteToDeviceLatency(driver, rounds); });
-    table.Add({"WriteCells -> ordinal 3, median", Micros(ours.Median()), Micros(floor.Median()),
-               Ratio(ours.Median(), floor.Median()), kWithinTwice});
-    table.Add({"WriteCells -> ordinal 3, p99", Micros(ours.Percentile(0.99)),
-               Micros(floor.Percentile(0.99)), Ratio(ours.Percentile(0.99), floor.Percentile(0.99)),
-               kWithinTwice});
+    AddMedianAndP99(table, "WriteCells -> ordinal 3", ours, floor, kWithinTwice);
+}
+
+void AddDeviceVersionRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver) {
+    Progress("GetDeviceVersion host cost");
+    const int rounds = sizes.latencyRounds / sizes.slices;
+    Samples floor, ours;
+    InTurns(
+        sizes.slices, floor, ours, [&] { return MeasureBareAcknowledgedPost(rounds); },
+        [&] { return MeasureDeviceVersionCost(driver, rounds); });
+    AddMedianAndP99(table, "GetDeviceVersion host cost", ours, floor, "-");
 }
 
 void AddKeyRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host) {
@@ -119,11 +132,7 @@ void AddKeyRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host) {
     InTurns(
         sizes.slices, floor, ours, [&] { return MeasureBareSendLatency(rounds); },
         [&] { return MeasureKeyToHostLatency(host, rounds); });
-    table.Add({"Key event -> KeyPressed, median", Micros(ours.Median()), Micros(floor.Median()),
-               Ratio(ours.Median(), floor.Median()), kWithinTwice});
-    table.Add({"Key event -> KeyPressed, p99", Micros(ours.Percentile(0.99)),
-               Micros(floor.Percentile(0.99)), Ratio(ours.Percentile(0.99), floor.Percentile(0.99)),
-               kWithinTwice});
+    AddMedianAndP99(table, "Key event -> KeyPressed", ours, floor, kWithinTwice);
     Progress("key throughput");
     const double floorRate = MeasureBareSendThroughput(sizes.keyEvents);
     const double ourRate = MeasureKeyThroughput(host, sizes.keyEvents);
@@ -202,12 +211,8 @@ void AddBurstSizeRows(ResultTable& table, const BenchSizes& sizes, IBrailleDrive
                "-", "-"});
     table.Add({"  device writes per burst, median",
                Label("%d", static_cast<int>(deviceWrites.Median())), "-", "-", "-"});
-    table.Add({Label("Burst of %d: host cost per call, median", writes), Micros(ourCall.Median()),
-               Micros(floorCall.Median()), Ratio(ourCall.Median(), floorCall.Median()),
-               "<= 1x floor"});
-    table.Add({Label("Burst of %d: host cost per call, p99", writes),
-               Micros(ourCall.Percentile(0.99)), Micros(floorCall.Percentile(0.99)),
-               Ratio(ourCall.Percentile(0.99), floorCall.Percentile(0.99)), "<= 1x floor"});
+    AddMedianAndP99(table, Label("Burst of %d: host cost per call", writes), ourCall, floorCall,
+                    "<= 1x floor");
     if (refused != 0)
         printf("warning: %d writes of the bursts of %d were refused\n", refused, writes);
     if (unseen != 0)
@@ -290,6 +295,7 @@ void PrintFloors() {
         "\nFloors, measured in this run on the same machine:\n"
         "  host cost      bare PostThreadMessageA of a 12-cell message\n"
         "  -> ordinal 3   bare post to a thread waiting in GetMessageA, until it runs\n"
+        "  version        the same post, and the wait until that thread sets an event\n"
         "  -> KeyPressed  bare SendMessageA from another thread into this waiting thread\n"
         "  throughput     the same SendMessageA, back to back\n"
         "  Open           a bare worker (thread start, ready signal, one acknowledged post)\n"
@@ -328,6 +334,7 @@ int main(int argc, char** argv) {
     IBrailleDriver* driver = host.Driver();
     AddCostRows(table, sizes, driver);
     AddWriteLatencyRows(table, sizes, driver);
+    AddDeviceVersionRows(table, sizes, driver);
     AddKeyRows(table, sizes, host);
     AddBurstRows(table, sizes, driver);
     AddMemoryRows(table, sizes, driver);

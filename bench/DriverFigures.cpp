@@ -177,6 +177,19 @@ Samples MeasureWriteToDeviceLatency(IBrailleDriver* driver, int rounds) {
     return samples;
 }
 
+Samples MeasureDeviceVersionCost(IBrailleDriver* driver, int rounds) {
+    Samples samples;
+    for (int round = 0; round < rounds; ++round) {
+        Sleep(1); // the worker is back in its wait
+        const int64_t start = Ticks();
+        const int32_t version = driver->GetDeviceVersion();
+        samples.Add(TicksToMicros(Ticks() - start));
+        if (version == 0)
+            break; // the link is not up: not the figure asked for
+    }
+    return samples;
+}
+
 Samples MeasureKeyToHostLatency(BenchHost& host, int rounds) {
     Samples samples;
     host.StartCountingKeys();

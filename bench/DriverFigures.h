@@ -26,6 +26,10 @@ Samples MeasureWriteCellsCost(IBrailleDriver* driver, int batches, int perBatch)
 // From the host's WriteCells to the worker's entry into the device write.
 Samples MeasureWriteToDeviceLatency(IBrailleDriver* driver, int rounds);
 
+// GetDeviceVersion on a linked display: the worker asks the library, the host
+// waits for the answer.
+Samples MeasureDeviceVersionCost(IBrailleDriver* driver, int rounds);
+
 // From the display sending a key event to the host's KeyPressed.
 Samples MeasureKeyToHostLatency(BenchHost& host, int rounds);
 // Key events decoded and delivered per second, back to back.

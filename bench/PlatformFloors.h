@@ -14,6 +14,10 @@ Samples MeasureBarePostCost(int batches, int perBatch);
 // A post to a thread waiting in GetMessageA, until that thread runs.
 Samples MeasureBarePostAndWake(int rounds);
 
+// A post to a thread waiting in GetMessageA, and the poster's wait for that
+// thread's acknowledgement (an event it sets), until the poster runs again.
+Samples MeasureBareAcknowledgedPost(int rounds);
+
 // SendMessageA from another thread to a window of this thread while it waits
 // for messages, until the window procedure runs.
 Samples MeasureBareSendLatency(int rounds);

@@ -13,6 +13,9 @@ constexpr int kPortNameChars = 30;        // wide port name the device library r
 constexpr int kDiscoveredPortSize = 30; // narrow port name found by discovery, terminator included
 constexpr int32_t kDriverAttributes = 0x300;
 constexpr int32_t kDriverVersion = 0x01000A01; // 1.0.10.1, one byte per part
+// Hidden windows the driver keeps track of at once (one per session, and one
+// more per resume that a thread has not yet closed).
+constexpr int kMaxNotifyWindows = 16;
 
 // ---- Device worker and command channel ----
 constexpr unsigned kServiceTimerMs = 50; // worker's tick: one library service call each
@@ -27,7 +30,9 @@ constexpr unsigned kHostCallBoundMs = 3000; // Close and SetSuspended return wit
 // for what follows the waits (letting go of a worker, destroying the window).
 constexpr unsigned kHostWaitBudgetMs = kHostCallBoundMs - 200;
 constexpr unsigned kDisownRetryMs = 1; // a worker in the driver's own code is outside it at once
-constexpr unsigned kAckRingSize = 64;  // acknowledged-ticket slots; > concurrent waiters
+// ... and it is let go of after this long even if it is not (a thread held by a
+// debugger, say): it then gives itself up at its next step outside.
+constexpr unsigned kDisownWaitMs = 100;
 
 // ---- Link supervision ----
 constexpr unsigned kLinkSettleMs = 1000; // pause after the link opens, before size polls

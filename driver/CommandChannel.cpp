@@ -1,133 +1,91 @@
-// The host's side of the command channel: posting and waiting.
+// The host's side of the command channel: queuing and waiting.
 #include "CommandChannel.h"
-
-#include <cstdlib>
-#include <cstring>
 
 #include "Clock.h"
 #include "SampleDriver.h"
+#include "ScopedLock.h"
+#include "WorkerOwnership.h"
 
 namespace {
 
-uint32_t NextTicket(CBrailleSampleDriver* driver) {
-    uint32_t ticket = ++driver->m_lastTicket;
-    while (ticket == 0) // 0 means "nobody waits"
-        ticket = ++driver->m_lastTicket;
+// Puts the command into the running worker's queue and wakes the worker. The
+// channel lock keeps the worker's record and thread id in place meanwhile: the
+// driver's handle on the thread keeps the id from being handed to another.
+bool QueueForWorker(CBrailleSampleDriver* driver, QueuedCommand&& command) {
+    const int number = command.command();
+    ScopedLock locked(&driver->m_channelLock);
+    WorkerLaunch* launch = driver->m_pWorkerLaunch;
+    if (launch == nullptr)
+        return false;
+    bool wake = false;
+    if (!launch->commands.Push(std::move(command), &wake))
+        return false;
+    if (wake && !PostThreadMessageA(driver->m_workerThreadId, WM_WORKER_FIRST + number, 0, 0))
+        launch->commands.WakeFailed();
+    return true;
+}
+
+bool Queue(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
+           TicketRef ticket) {
+    try {
+        return QueueForWorker(driver, QueuedCommand(command, data, length, std::move(ticket)));
+    } catch (...) {
+        return false; // no memory for the copy of the data
+    }
+}
+
+// Runs the host's handlers of messages that other threads send to this one
+// (the library's key events among them); posted messages wait for the host's
+// own loop.
+void ServeSentMessages() {
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+} // namespace
+
+TicketRef PostCommandWithTicket(CBrailleSampleDriver* driver, int command, const void* data,
+                                int32_t length) {
+    TicketRef ticket(CommandTicket::Create());
+    if (!ticket || !Queue(driver, command, data, length, ticket))
+        return TicketRef();
     return ticket;
 }
 
-bool IsAcknowledged(const CBrailleSampleDriver* driver, uint32_t ticket) {
-    return driver->m_ackedTickets[ticket % qorn::kAckRingSize] == ticket;
-}
-
-// Buffer of length + 1 bytes, the last one zero; null when there is nothing to copy.
-char* CopyCommandData(const void* data, int32_t length, bool* failed) {
-    *failed = false;
-    if (data == nullptr || length <= 0)
-        return nullptr;
-    char* buffer = static_cast<char*>(malloc(static_cast<size_t>(length) + 1));
-    if (buffer == nullptr) {
-        *failed = true;
-        return nullptr;
-    }
-    memcpy(buffer, data, static_cast<size_t>(length));
-    buffer[length] = '\0';
-    return buffer;
-}
-
-// Dispatches everything queued for this thread. A WM_QUIT met here belongs to
-// the host's own loop, so it is handed back to it once the wait is over.
-void DispatchPendingMessages(bool* sawQuit, WPARAM* quitCode) {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            *sawQuit = true;
-            *quitCode = msg.wParam;
-            continue;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
-
-// Waits at most limitMs for the ticket's acknowledgement, serving messages sent
-// to this thread. Ends early if the worker itself has ended. True when the
-// worker acknowledged the command.
-bool WaitForAcknowledgement(CBrailleSampleDriver* driver, uint32_t ticket, DWORD limitMs) {
-    HANDLE handles[2] = {driver->m_hAckEvent, driver->m_hWorkerThread};
+bool WaitForTicket(const TicketRef& ticket, DWORD limitMs) {
     const Deadline deadline(limitMs);
-    bool sawQuit = false;
-    WPARAM quitCode = 0;
-    bool acknowledged = false;
-    for (;;) {
-        if ((acknowledged = IsAcknowledged(driver, ticket)))
-            break;
-        // The event is shared with ticks and other commands: re-arm it, then
-        // look again so an acknowledgement between the two is not missed.
-        ResetEvent(handles[0]);
-        if ((acknowledged = IsAcknowledged(driver, ticket)))
-            break;
+    const HANDLE event = ticket->event();
+    while (!ticket->Finished()) {
         const DWORD remaining = deadline.Remaining();
         if (remaining == 0)
             break;
-        const DWORD woke = MsgWaitForMultipleObjects(2, handles, FALSE, remaining, QS_SENDMESSAGE);
-        if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_FAILED) {
-            acknowledged = IsAcknowledged(driver, ticket);
+        const DWORD woke = MsgWaitForMultipleObjects(1, &event, FALSE, remaining, QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0 + 1)
+            ServeSentMessages();
+        else if (woke == WAIT_FAILED)
             break;
-        }
-        if (woke == WAIT_OBJECT_0 + 2)
-            DispatchPendingMessages(&sawQuit, &quitCode);
     }
-    if (sawQuit)
-        PostQuitMessage(static_cast<int>(quitCode));
-    return acknowledged;
+    return ticket->Handled();
 }
-
-} // namespace
-
-void AcknowledgeTicket(CBrailleSampleDriver* driver, uint32_t ticket) {
-    if (ticket != 0)
-        driver->m_ackedTickets[ticket % qorn::kAckRingSize] = ticket;
-}
-
-namespace {
-// Copies the data and queues the command. The copy belongs to the worker once
-// queued; a post that fails frees it.
-BOOL QueueCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
-                  uint32_t ticket) {
-    bool allocationFailed = false;
-    char* buffer = CopyCommandData(data, length, &allocationFailed);
-    if (allocationFailed)
-        return FALSE;
-    const BOOL posted =
-        PostThreadMessageA(driver->m_workerThreadId, WM_WORKER_FIRST + command,
-                           reinterpret_cast<WPARAM>(buffer), MakeCommandLParam(length, ticket));
-    if (!posted)
-        free(buffer);
-    return posted;
-}
-} // namespace
 
 int PostCommandWithin(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
-                      DWORD limitMs, bool* acknowledged) {
+                      DWORD limitMs, bool* acknowledged, CommandAnswer* answer) {
     if (acknowledged != nullptr)
         *acknowledged = false;
-    if (driver->m_hWorkerThread == nullptr)
+    const TicketRef ticket = PostCommandWithTicket(driver, command, data, length);
+    if (!ticket)
         return 0;
-    const uint32_t ticket = NextTicket(driver);
-    ResetEvent(driver->m_hAckEvent);
-    const BOOL posted = QueueCommand(driver, command, data, length, ticket);
-    const bool handled = posted && WaitForAcknowledgement(driver, ticket, limitMs);
+    const bool handled = WaitForTicket(ticket, limitMs);
     if (acknowledged != nullptr)
         *acknowledged = handled;
-    return posted;
+    if (handled && answer != nullptr)
+        *answer = ticket->answer();
+    return TRUE;
 }
 
 int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
                 bool wait) {
     if (wait)
         return PostCommandWithin(driver, command, data, length, qorn::kHostWaitBudgetMs, nullptr);
-    if (driver->m_hWorkerThread == nullptr)
-        return 0;
-    return QueueCommand(driver, command, data, length, 0);
+    return Queue(driver, command, data, length, TicketRef()) ? TRUE : 0;
 }

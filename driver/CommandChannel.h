@@ -1,11 +1,14 @@
-// Commands to the device worker: thread messages with a heap buffer in wParam
-// and a 32-bit length or flag in the low half of lParam. The high half carries
-// the ticket of a command whose poster waits for it (0 for none).
+// Commands to the device worker. A command, its data and its ticket go into
+// the running worker's own queue (CommandQueue.h); the thread message posted
+// to the worker, numbered 1026 + n, is only a wake-up: it carries nothing the
+// worker reads, and the worker takes any message as one.
 #pragma once
 
 #include <cstdint>
 
 #include <windows.h>
+
+#include "CommandQueue.h"
 
 class CBrailleSampleDriver;
 
@@ -19,6 +22,8 @@ enum WorkerCommand : int {
     kCmdWriteStatus = 6,
     kCmdClear = 7,
     kCmdService = 8,
+    kCmdRegisterKeyWindow = 9, // data: the window's handle
+    kCmdReadDeviceData = 10,   // answers the three bytes of the device's data
 };
 
 constexpr UINT WM_WORKER_FIRST = 1026;
@@ -31,34 +36,28 @@ constexpr UINT WM_WORKER_WRITE = WM_WORKER_FIRST + kCmdWrite;
 constexpr UINT WM_WORKER_WRITE_STATUS = WM_WORKER_FIRST + kCmdWriteStatus;
 constexpr UINT WM_WORKER_CLEAR = WM_WORKER_FIRST + kCmdClear;
 constexpr UINT WM_WORKER_SERVICE = WM_WORKER_FIRST + kCmdService;
+constexpr UINT WM_WORKER_REGISTER_KEY_WINDOW = WM_WORKER_FIRST + kCmdRegisterKeyWindow;
+constexpr UINT WM_WORKER_READ_DEVICE_DATA = WM_WORKER_FIRST + kCmdReadDeviceData;
 
-constexpr bool IsWorkerCommand(UINT message) {
-    return message >= WM_WORKER_QUIT && message <= WM_WORKER_SERVICE;
-}
-
-constexpr LPARAM MakeCommandLParam(int32_t length, uint32_t ticket) {
-    return static_cast<LPARAM>((static_cast<uint64_t>(ticket) << 32) |
-                               static_cast<uint32_t>(length));
-}
-constexpr int32_t CommandLength(LPARAM lParam) {
-    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(lParam)));
-}
-constexpr uint32_t CommandTicket(LPARAM lParam) {
-    return static_cast<uint32_t>(static_cast<uint64_t>(lParam) >> 32);
-}
-
-// Copies data (length + 1 bytes, zero-terminated) and queues command n to the
-// worker. Returns the post's result, or 0 when no worker runs. With wait, as
-// PostCommandWithin with the host's usual bound.
+// Queues command n with a copy of the data (length + 1 bytes, zero-terminated)
+// to the running worker. Returns nonzero when queued, 0 when no worker runs.
+// With wait, as PostCommandWithin with the host's usual bound.
 int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
                 bool wait);
 
-// Posts as PostCommand and waits at most limitMs until the worker has handled
-// this very command, serving messages sent to this thread meanwhile; returns at
-// once if the post failed. *acknowledged tells whether the worker handled it
-// in time (acknowledged may be null). Returns the post's result.
+// Queues as PostCommand and waits at most limitMs until the worker has handled
+// this very command, serving only messages sent to this thread meanwhile.
+// Returns at once if nothing was queued. *acknowledged tells whether the
+// worker handled it in time, *answer (when given) what it handed back then.
+// Returns nonzero when queued.
 int PostCommandWithin(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
-                      DWORD limitMs, bool* acknowledged);
+                      DWORD limitMs, bool* acknowledged, CommandAnswer* answer = nullptr);
 
-// Records that the worker has handled the command with this ticket.
-void AcknowledgeTicket(CBrailleSampleDriver* driver, uint32_t ticket);
+// Queues the command with a ticket of the caller's, without waiting; a null
+// ticket when nothing was queued.
+TicketRef PostCommandWithTicket(CBrailleSampleDriver* driver, int command, const void* data,
+                                int32_t length);
+
+// Waits at most limitMs for the ticket's command to finish, serving only
+// messages sent to this thread. True when the worker handled it.
+bool WaitForTicket(const TicketRef& ticket, DWORD limitMs);

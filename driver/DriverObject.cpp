@@ -2,12 +2,12 @@
 // the unload step that runs when the library's static objects are destroyed.
 #include <cstring>
 
-#include "DeviceCalls.h"
 #include "NotifyWindow.h"
 #include "SampleDriver.h"
 
 CBrailleSampleDriver g_driver;
 HINSTANCE g_moduleHandle = nullptr;
+std::atomic<bool> g_processEnding{false};
 
 namespace {
 constexpr char kWindowClassName[] = "jQornDriver";
@@ -20,28 +20,30 @@ CBrailleSampleDriver::CBrailleSampleDriver()
       m_hDiscoveryThread(nullptr), m_discoveredPort{}, m_discoveryCompleted(0),
       m_skipLimit(qorn::kSkipLimitNormal), m_relinkRequests(0), m_hWorkerThread(nullptr),
       m_hAckEvent(nullptr), m_workerThreadId(0), m_hNotifyWindow(nullptr),
-      m_windowClassName(kWindowClassName), m_lastTicket(0), m_ackedTickets{},
-      m_pWorkerLaunch(nullptr), m_linkMayBeOpen(0), m_openAnswer(kOpenNotAwaited),
-      m_lastOutputMs(0), m_lastLinkAttemptMs(0), m_linkWanted(false), m_shownVersion(0) {}
+      m_windowClassName(kWindowClassName), m_pWorkerLaunch(nullptr), m_channelLock(SRWLOCK_INIT),
+      m_linkMayBeOpen(0), m_openAnswer(kOpenNotAwaited), m_lastOutputMs(0), m_lastLinkAttemptMs(0),
+      m_linkWanted(false), m_shownVersion(0) {
+    InitializeCriticalSection(&m_lifecycleLock);
+}
 
-// Unload: close a link that is still up. The host is expected to have closed the
-// driver already; the worker, event and window are Close's to release. A worker
-// the driver gave up on holds this library until it ends, so this runs only
-// once no worker of the driver is left in the device library.
+// Unload: the link counts as down from here on, and nothing is left that can
+// call into the code about to go. The step runs under the loader lock (or as
+// the process ends), where a call into the device library could wait for
+// ever, so it calls none: a link still open is the host's Close's to close
+// (or, after a worker stuck in the library, the next Open's). The worker,
+// event and window are Close's to release; a worker the driver gave up on
+// holds this library until it ends, so this runs only once none is left.
 CBrailleSampleDriver::~CBrailleSampleDriver() {
-    if (m_linkUp || m_linkMayBeOpen) {
-        DeviceCloseLink();
-        m_alive = 0;
-        m_linkUp = 0;
-    } else {
-        m_alive = 0;
-    }
+    m_alive = 0;
+    m_linkUp = 0;
     m_linkStale = 0;
+    if (g_processEnding)
+        return; // the system reclaims everything; other threads are gone mid-step
     if (this == &g_driver) {
-        RetireNotifyWindow(m_hNotifyWindow);
-        m_hNotifyWindow = nullptr;
+        RetireNotifyWindows();
         UnregisterNotifyWindowClass(g_moduleHandle);
     }
+    DeleteCriticalSection(&m_lifecycleLock);
 }
 
 extern "C" __declspec(dllexport) IBrailleDriver* GetBrailleInterface(IBrailleDriver** driver) {

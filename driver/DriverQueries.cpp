@@ -1,7 +1,8 @@
 // Identity, version, geometry and host-text queries of the interface table.
 #include <cstring>
 
-#include "DeviceCalls.h"
+#include "CommandChannel.h"
+#include "DebugReport.h"
 #include "SampleDriver.h"
 #include "TextCopy.h"
 
@@ -33,14 +34,22 @@ int32_t CBrailleSampleDriver::GetDriverVersion() {
     return qorn::kDriverVersion;
 }
 
-// Asks the device library directly, on the caller's thread.
+// The worker asks the device library, which may answer late over a failing
+// link: the host waits at most its usual bound and then answers 0, as without
+// a link. Each call gets the answer to its own query.
 int32_t CBrailleSampleDriver::GetDeviceVersion() {
     if (!m_linkUp)
         return 0;
-    uint8_t first = 0, second = 0, third = 0;
-    if (DeviceReadData(&first, &second, &third) <= 0)
+    bool answered = false;
+    CommandAnswer answer;
+    if (PostCommandWithin(this, kCmdReadDeviceData, nullptr, 0, qorn::kHostWaitBudgetMs, &answered,
+                          &answer) &&
+        !answered)
+        ReportToDebugger(L"GetDeviceVersion's wait (%lu ms) gave up; answered 0",
+                         static_cast<unsigned long>(qorn::kHostWaitBudgetMs));
+    if (!answered || answer.result <= 0)
         return 0;
-    return (first << 16) | (second << 8) | third;
+    return (answer.bytes[0] << 16) | (answer.bytes[1] << 8) | answer.bytes[2];
 }
 
 int32_t CBrailleSampleDriver::GetCellCount() {

@@ -4,6 +4,7 @@
 // it; the filter below decides which exceptions end there.
 #include "ExceptionShield.h"
 
+#include <malloc.h>
 #include <windows.h>
 
 namespace {
@@ -71,11 +72,19 @@ QornRunShielded:
 extern "C" int QornRunShielded(void (*step)(void*), void* context, DWORD* code);
 
 bool RunShielded(void (*step)(void* context), void* context, DWORD* exceptionCode) {
+    DWORD code = 0;
+    bool returned = false;
     try {
-        return QornRunShielded(step, context, exceptionCode) != 0;
+        returned = QornRunShielded(step, context, &code) != 0;
     } catch (...) {
-        if (exceptionCode != nullptr)
-            *exceptionCode = kGccCppExceptionCode;
-        return false;
+        code = kGccCppExceptionCode;
     }
+    // Only now is the overflowed part of the stack unwound: the C runtime puts
+    // back the guard page the overflow used up, without which the next
+    // overflow on this thread would end the process.
+    if (!returned && code == EXCEPTION_STACK_OVERFLOW)
+        _resetstkoflw();
+    if (!returned && exceptionCode != nullptr)
+        *exceptionCode = code;
+    return returned;
 }

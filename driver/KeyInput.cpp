@@ -4,6 +4,7 @@
 
 #include "DeviceLibrary.h"
 #include "KeyNames.h"
+#include "NotifyWindow.h"
 #include "SampleDriver.h"
 #include "TypedCharacter.h"
 
@@ -31,6 +32,8 @@ bool IsReadableMemory(const void* address, size_t size) {
 }
 
 LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCDESTROY)
+        ForgetNotifyWindow(window);
     if (!IsWindow(window) || window != g_driver.m_hNotifyWindow || message != WM_BRAILLE_KEY)
         return DefWindowProcA(window, message, wParam, lParam);
     const auto* event = reinterpret_cast<const KeyEvent*>(lParam);

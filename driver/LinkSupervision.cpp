@@ -11,12 +11,17 @@
 
 namespace {
 
+// The library gets a copy of the name: a call it never returns from keeps
+// reading it long after this worker was given up and another took the field.
 int32_t OpenOnPortName(CBrailleSampleDriver* driver) {
-    int32_t result = DeviceOpenLink(driver->m_portNameW);
+    wchar_t name[qorn::kPortNameChars + 1];
+    wcsncpy(name, driver->m_portNameW, qorn::kPortNameChars);
+    name[qorn::kPortNameChars] = L'\0';
+    int32_t result = DeviceOpenLink(name);
     if (result >= 0)
         return result;
     wchar_t prefix[qorn::kPortNameChars + 1];
-    if (PortNameBeforeColon(driver->m_portNameW, prefix, qorn::kPortNameChars + 1) > 0)
+    if (PortNameBeforeColon(name, prefix, qorn::kPortNameChars + 1) > 0)
         result = DeviceOpenLink(prefix);
     return result;
 }

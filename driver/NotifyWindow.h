@@ -4,11 +4,16 @@
 #include <windows.h>
 
 void RegisterNotifyWindowClass(HINSTANCE instance);
+// The window, on the calling thread; null when it cannot be made.
 HWND CreateNotifyWindow(HINSTANCE instance);
-// Destroys the window on its own thread; from any other thread the window is
-// asked to close itself, which its thread does when it next serves messages.
+// Destroys the window on its own thread. From any other thread the window is
+// first cut off from the driver's code (its procedure becomes the system's
+// default), then asked to close, which its thread does when it next serves
+// messages.
 void DestroyNotifyWindow(HWND window);
-// At unload: a window left behind must not call into code that is about to go,
-// and the class must not outlive it either.
-void RetireNotifyWindow(HWND window);
+// The window is being destroyed (its last message).
+void ForgetNotifyWindow(HWND window);
+// At unload: every window the driver made that still exists, on any thread, is
+// cut off from the driver's code and closed, and the class goes with them.
+void RetireNotifyWindows();
 void UnregisterNotifyWindowClass(HINSTANCE instance);

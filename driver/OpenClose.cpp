@@ -5,7 +5,6 @@
 #include "Clock.h"
 #include "CommandChannel.h"
 #include "DebugReport.h"
-#include "DeviceCalls.h"
 #include "DiscoveryThread.h"
 #include "NotifyWindow.h"
 #include "PortText.h"
@@ -13,6 +12,20 @@
 #include "WorkerThread.h"
 
 namespace {
+
+// Holds the driver's lifecycle lock for a scope (recursively).
+class LifecycleGuard {
+public:
+    explicit LifecycleGuard(CBrailleSampleDriver* driver) : lock_(&driver->m_lifecycleLock) {
+        EnterCriticalSection(lock_);
+    }
+    ~LifecycleGuard() { LeaveCriticalSection(lock_); }
+    LifecycleGuard(const LifecycleGuard&) = delete;
+    LifecycleGuard& operator=(const LifecycleGuard&) = delete;
+
+private:
+    CRITICAL_SECTION* lock_;
+};
 
 void ReleaseEventAndWindow(CBrailleSampleDriver* driver) {
     if (driver->m_hAckEvent != nullptr)
@@ -66,15 +79,16 @@ void DiscoverPort(CBrailleSampleDriver* driver, std::string& workingPort) {
                        strnlen(driver->m_discoveredPort, sizeof driver->m_discoveredPort));
 }
 
-// Has the worker open the link, waiting at most kOpenLinkWaitMs. An open still
-// running then goes on on the worker; Open goes on with the 12 cells the open
-// command set. False when the display reported no cells.
-bool OpenLinkOnWorker(CBrailleSampleDriver* driver, const std::string& workingPort) {
+// Has the worker open the link, waiting at most until the deadline. An open
+// still running then goes on on the worker; Open goes on with the 12 cells the
+// open command set. False when the display reported no cells.
+bool OpenLinkOnWorker(CBrailleSampleDriver* driver, const std::string& workingPort,
+                      const Deadline& linkBound) {
     driver->m_openAnswer = kOpenAwaited;
     bool answered = false;
     const int posted = PostCommandWithin(driver, kCmdOpen, workingPort.data(),
                                          static_cast<int32_t>(workingPort.size()),
-                                         qorn::kOpenLinkWaitMs, &answered);
+                                         linkBound.Remaining(), &answered);
     const long answer = driver->m_openAnswer.exchange(kOpenGaveUp);
     if (!posted)
         return false;
@@ -88,7 +102,9 @@ bool OpenLinkOnWorker(CBrailleSampleDriver* driver, const std::string& workingPo
     return true;
 }
 
-bool StartSession(CBrailleSampleDriver* driver, const std::string& workingPort) {
+// On success, *linkTimeLeftMs is what is left of Open's bound for the link.
+bool StartSession(CBrailleSampleDriver* driver, const std::string& workingPort,
+                  DWORD* linkTimeLeftMs) {
     driver->m_hAckEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (driver->m_hAckEvent == nullptr) {
         ReleaseEventAndWindow(driver);
@@ -103,24 +119,46 @@ bool StartSession(CBrailleSampleDriver* driver, const std::string& workingPort) 
         ReleaseEventAndWindow(driver);
         return false;
     }
-    if (!OpenLinkOnWorker(driver, workingPort)) {
+    const Deadline linkBound(qorn::kOpenLinkWaitMs);
+    if (!OpenLinkOnWorker(driver, workingPort, linkBound)) {
         StopWorker(driver);
         ReleaseEventAndWindow(driver);
         return false;
     }
+    *linkTimeLeftMs = linkBound.Remaining();
     return true;
+}
+
+// The worker registers the window with the device library, which may take as
+// long as it likes: Open waits only for what is left of its bound for the
+// link, and not at all when an open of the link still runs on the worker
+// (the registration then follows it there).
+void RegisterKeyWindowOnWorker(CBrailleSampleDriver* driver, HWND window, DWORD waitMs) {
+    if (waitMs == 0) {
+        PostCommand(driver, kCmdRegisterKeyWindow, &window, sizeof window, false);
+        return;
+    }
+    bool registered = false;
+    if (PostCommandWithin(driver, kCmdRegisterKeyWindow, &window, sizeof window, waitMs,
+                          &registered) &&
+        !registered)
+        ReportToDebugger(L"Open's wait for the key window's registration (%lu ms) gave up; the "
+                         L"worker registers it when the device library answers",
+                         static_cast<unsigned long>(waitMs));
 }
 
 } // namespace
 
 int32_t CBrailleSampleDriver::Open(const char* port, IBrailleHostCallback* callback,
                                    const char* text1, const char* text2) {
+    const LifecycleGuard serialised(this);
+    DWORD linkTimeLeftMs = 0;
     try {
         EndEarlierSession(this);
         std::string workingPort = UpperCasePortText(port);
         if (AsksForDiscovery(workingPort))
             DiscoverPort(this, workingPort);
-        if (!StartSession(this, workingPort))
+        if (!StartSession(this, workingPort, &linkTimeLeftMs))
             return 0;
     } catch (...) {
         return 0; // no memory for the port text
@@ -132,11 +170,12 @@ int32_t CBrailleSampleDriver::Open(const char* port, IBrailleHostCallback* callb
     m_hNotifyWindow = CreateNotifyWindow(g_moduleHandle);
     m_opened = 1;
     m_suspended = 0;
-    DeviceRegisterKeyWindow(m_hNotifyWindow);
+    RegisterKeyWindowOnWorker(this, m_hNotifyWindow, linkTimeLeftMs);
     return 1;
 }
 
 void CBrailleSampleDriver::Close() {
+    const LifecycleGuard serialised(this);
     if (!m_opened)
         return;
     StopWorker(this);
@@ -144,6 +183,7 @@ void CBrailleSampleDriver::Close() {
 }
 
 int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
+    const LifecycleGuard serialised(this);
     m_suspended = static_cast<uint32_t>(suspend);
     if (suspend != 0) {
         DestroyNotifyWindow(m_hNotifyWindow);

@@ -96,12 +96,16 @@ public:
     const char* m_windowClassName;
 
     // ---- Bookkeeping of the command channel ----
-    // Waited commands carry a ticket; the worker stores each ticket it has handled
-    // in slot ticket % kAckRingSize, so a waiter is released by its own command only.
-    std::atomic<uint32_t> m_lastTicket;
-    std::atomic<uint32_t> m_ackedTickets[qorn::kAckRingSize];
-    // The running worker's launch record (WorkerOwnership.h), or null.
+    // The running worker's launch record (WorkerOwnership.h), which holds its
+    // command queue, or null.
     WorkerLaunch* m_pWorkerLaunch;
+    // Held while a command is queued, and while the worker's record, handle
+    // and id are set or cleared: a command never goes to a worker let go of.
+    SRWLOCK m_channelLock;
+    // Open, Close and SetSuspended run one at a time, whichever host threads
+    // call them; recursive, so that a host that closes the driver from inside
+    // a key callback served during one of their waits can do so.
+    CRITICAL_SECTION m_lifecycleLock;
 
     // ---- Bookkeeping of bounded waits ----
     // Set when a worker was disowned: the library may still hold a link that
@@ -135,6 +139,10 @@ enum OpenAnswer : long {
 
 extern CBrailleSampleDriver g_driver;
 extern HINSTANCE g_moduleHandle;
+// Set by the entry point when the process ends (not at FreeLibrary): every
+// other thread is gone by then, the device library's among them, so the
+// unload step calls nothing and releases nothing.
+extern std::atomic<bool> g_processEnding;
 
 // The host's texts are copied into the driver's fields with this bound.
 int32_t CopyHostText(char* destination, const char* source);

@@ -1,6 +1,7 @@
 #include "WorkerOwnership.h"
 
 #include "../common/Parameters.h"
+#include "Clock.h"
 
 namespace {
 
@@ -54,15 +55,23 @@ void EndWorker(WorkerLaunch* launch) {
     launch->state = WorkerLaunch::kEnded;
 }
 
+void UnbindWorker() {
+    g_workerSlot.Bind(nullptr);
+}
+
 void LeaveDriver() {
     if (WorkerLaunch* launch = g_workerSlot.Current())
-        launch->state = WorkerLaunch::kOutside;
+        launch->state = launch->disownAsked ? WorkerLaunch::kDisowned : WorkerLaunch::kOutside;
 }
 
 bool ReturnToDriver() {
     WorkerLaunch* launch = g_workerSlot.Current();
     if (launch == nullptr)
         return true;
+    if (launch->disownAsked) { // the host let go while this worker was in the driver's code
+        launch->state = WorkerLaunch::kDisowned;
+        return false;
+    }
     long expected = WorkerLaunch::kOutside;
     return launch->state.compare_exchange_strong(expected, WorkerLaunch::kInDriver);
 }
@@ -79,6 +88,7 @@ void PauseOutsideDriver(DWORD milliseconds) {
 }
 
 bool DisownWorker(WorkerLaunch* launch, HANDLE thread) {
+    const Deadline deadline(qorn::kDisownWaitMs);
     for (;;) {
         long state = launch->state;
         if (state == WorkerLaunch::kEnded || state == WorkerLaunch::kDisowned)
@@ -88,6 +98,12 @@ bool DisownWorker(WorkerLaunch* launch, HANDLE thread) {
             return true;
         if (ThreadHasEnded(thread))
             return false;
+        if (deadline.Remaining() == 0) {
+            // Held in the driver's own code (a debugger, a starved thread): it
+            // gives itself up at its next step outside or back.
+            launch->disownAsked = true;
+            return !ThreadHasEnded(thread);
+        }
         // In the driver's own code, which runs from one device call to the
         // next without waiting: it stands outside again within microseconds.
         Sleep(qorn::kDisownRetryMs);

@@ -11,17 +11,24 @@
 
 #include <windows.h>
 
+#include "CommandQueue.h"
+
 class CBrailleSampleDriver;
 
 // Shared by the starter and the worker, freed by whichever lets go last. The
 // worker signals through its own duplicate of the acknowledgement event, so it
-// never touches a handle the driver has already closed.
+// never touches a handle the driver has already closed. The worker's commands
+// live here too: a disowned worker drops what is still queued for it.
 struct WorkerLaunch {
     enum : long { kStarting, kInDriver, kOutside, kEnded, kDisowned };
     CBrailleSampleDriver* driver = nullptr;
     HANDLE ackEvent = nullptr;
     HMODULE pinnedModule = nullptr;
+    CommandQueue commands;
     std::atomic<long> state{kStarting};
+    // Set by a host that could not wait any longer for the worker to step
+    // outside the driver's code: the worker disowns itself when it next does.
+    std::atomic<bool> disownAsked{false};
     std::atomic<long> references{2};
 };
 
@@ -36,6 +43,9 @@ void ReleaseLaunch(WorkerLaunch* launch);
 bool EnterWorker(WorkerLaunch* launch);
 // On the worker thread, once its loop has ended normally.
 void EndWorker(WorkerLaunch* launch);
+// On the worker thread, before it lets go of its launch: from here on nothing
+// the thread runs (the library's unload among it) can reach the record.
+void UnbindWorker();
 
 // The worker steps out of the driver's code and back. On any other thread both
 // do nothing and ReturnToDriver answers true.
@@ -49,6 +59,7 @@ void ReturnToDriverOrUnwind();
 void PauseOutsideDriver(DWORD milliseconds);
 
 // Host side, once a wait has given up: takes the worker from the driver as soon
-// as it stands outside the driver's code. False when there was nothing to take:
-// the worker had ended, or its thread is gone.
+// as it stands outside the driver's code, waiting for that at most
+// kDisownWaitMs; past it the worker disowns itself at its next step outside.
+// False when there was nothing to take: the worker had ended, or its thread is gone.
 bool DisownWorker(WorkerLaunch* launch, HANDLE thread);

@@ -1,10 +1,10 @@
-// The worker's message loop and the handlers of the nine commands.
+// The worker's message loop and the handlers of its commands.
 #include "WorkerThread.h"
 
 #include <process.h>
 
 #include <atomic>
-#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "BrailleOutput.h"
@@ -15,6 +15,7 @@
 #include "ModulePin.h"
 #include "OwnHandle.h"
 #include "SampleDriver.h"
+#include "ScopedLock.h"
 #include "WorkerOwnership.h"
 
 namespace {
@@ -32,29 +33,49 @@ void HandleSuspend(CBrailleSampleDriver* driver, int32_t flag) {
     }
 }
 
-void HandleCommand(CBrailleSampleDriver* driver, UINT message, const char* buffer, int32_t length) {
-    switch (message) {
-    case WM_WORKER_OPEN:
+// Ordinal 9, only while the link is up; the answer goes back with the command.
+void ReadDeviceData(CBrailleSampleDriver* driver, CommandAnswer* answer) {
+    if (!driver->m_linkUp || answer == nullptr)
+        return;
+    answer->result = DeviceReadData(&answer->bytes[0], &answer->bytes[1], &answer->bytes[2]);
+}
+
+void RegisterKeyWindow(const QueuedCommand& command) {
+    HWND window = nullptr;
+    if (command.data() != nullptr && command.length() == static_cast<int32_t>(sizeof window))
+        memcpy(&window, command.data(), sizeof window);
+    DeviceRegisterKeyWindow(window);
+}
+
+void HandleCommand(CBrailleSampleDriver* driver, const QueuedCommand& command) {
+    switch (command.command()) {
+    case kCmdOpen:
         driver->m_cellCount = qorn::kDefaultCellCount;
         driver->m_statusCellCount = 0;
         driver->m_linkWanted = true;
         if (driver->m_alive)
-            OpenLink(driver, buffer, buffer != nullptr ? length : 0);
+            OpenLink(driver, command.data(), command.data() != nullptr ? command.length() : 0);
         break;
-    case WM_WORKER_CLOSE:
+    case kCmdClose:
         driver->m_linkWanted = false;
         if (driver->m_alive)
             CloseLink(driver);
         break;
-    case WM_WORKER_SUSPEND:
-        HandleSuspend(driver, length);
+    case kCmdSuspend:
+        HandleSuspend(driver, command.length());
         break;
-    case WM_WORKER_WRITE:
-    case WM_WORKER_CLEAR: // the clear's blank cells are the latest cells
+    case kCmdWrite:
+    case kCmdClear: // the clear's blank cells are the latest cells
         WriteLatestCells(driver, LatestWrite::kWriteCommand);
         break;
-    case WM_WORKER_SERVICE:
+    case kCmdService:
         DeviceService();
+        break;
+    case kCmdRegisterKeyWindow:
+        RegisterKeyWindow(command);
+        break;
+    case kCmdReadDeviceData:
+        ReadDeviceData(driver, command.answer());
         break;
     default: // quit, no-op and status writes: the common tail is all
         break;
@@ -63,21 +84,29 @@ void HandleCommand(CBrailleSampleDriver* driver, UINT message, const char* buffe
 
 enum class LoopStep { kGoOn, kQuit, kDisowned };
 
-// Runs one command and the common tail.
-LoopStep RunCommand(WorkerLaunch* launch, const MSG& msg) {
-    char* buffer = reinterpret_cast<char*>(msg.wParam);
+// Runs one command and the common tail: its waiter released, the event set.
+LoopStep RunCommand(WorkerLaunch* launch, QueuedCommand& command) {
     try {
-        HandleCommand(launch->driver, msg.message, buffer, CommandLength(msg.lParam));
+        HandleCommand(launch->driver, command);
     } catch (const WorkerDisowned&) {
-        free(buffer); // the command's waiter has long given up: no acknowledgement
-        return LoopStep::kDisowned;
+        return LoopStep::kDisowned; // its waiter has long given up: no acknowledgement
     } catch (...) {
         // Out of memory, say: the worker goes on with the next command.
     }
-    free(buffer);
-    AcknowledgeTicket(launch->driver, CommandTicket(msg.lParam));
+    command.Finish();
     SetEvent(launch->ackEvent);
-    return msg.message == WM_WORKER_QUIT ? LoopStep::kQuit : LoopStep::kGoOn;
+    return command.command() == kCmdQuit ? LoopStep::kQuit : LoopStep::kGoOn;
+}
+
+// One look at the worker's own queue: every command in it runs, in order.
+LoopStep RunQueuedCommands(WorkerLaunch* launch) {
+    QueuedCommand command;
+    while (launch->commands.Pop(&command)) {
+        const LoopStep step = RunCommand(launch, command);
+        if (step != LoopStep::kGoOn)
+            return step;
+    }
+    return LoopStep::kGoOn;
 }
 
 LoopStep ServiceTick(WorkerLaunch* launch) {
@@ -92,54 +121,45 @@ LoopStep ServiceTick(WorkerLaunch* launch) {
     return LoopStep::kGoOn;
 }
 
-bool IsCommand(const MSG& msg) {
-    return msg.hwnd == nullptr && IsWorkerCommand(msg.message);
+bool IsOwnTick(const MSG& msg, UINT_PTR timer) {
+    return msg.hwnd == nullptr && msg.message == WM_TIMER && timer != 0 && msg.wParam == timer;
 }
-
-enum class Next { kMessage, kNothing, kDisowned };
 
 // Takes the next message, standing outside the driver's code while it waits.
-// A WM_QUIT posted by anyone (0) or an error (-1) is nothing: only
-// WM_WORKER_QUIT ends the worker. A disowned worker frees the buffer of a
-// command it has just taken.
-Next NextMessage(MSG* msg) {
+// A WM_QUIT posted by anyone (0) or an error (-1) is nothing: only the quit
+// command ends the worker. False once the worker has been disowned.
+bool NextMessage(MSG* msg, bool* got) {
     LeaveDriver();
-    const BOOL got = GetMessageA(msg, nullptr, 0, 0);
-    if (!ReturnToDriver()) {
-        if (got > 0 && IsCommand(*msg))
-            free(reinterpret_cast<void*>(msg->wParam));
-        return Next::kDisowned;
-    }
-    return got > 0 ? Next::kMessage : Next::kNothing;
+    *got = GetMessageA(msg, nullptr, 0, 0) > 0;
+    return ReturnToDriver();
 }
 
-// Returns kQuit once WM_WORKER_QUIT has run, kDisowned when the driver gave up on the worker.
-LoopStep RunMessageLoop(WorkerLaunch* launch) {
+// Another message for this thread: a window or timer of the device library's,
+// or anyone's thread message, which the system hands to nothing of ours. It
+// runs outside the driver's code.
+bool DispatchOutsideDriver(const MSG& msg) {
+    LeaveDriver();
+    DispatchMessageA(&msg);
+    return ReturnToDriver();
+}
+
+// Every message is a wake-up: after it, one look at the queue. Returns kQuit
+// once the quit command has run, kDisowned when the driver gave up on the worker.
+LoopStep RunMessageLoop(WorkerLaunch* launch, UINT_PTR timer) {
     MSG msg;
     for (;;) {
-        const Next next = NextMessage(&msg);
-        if (next == Next::kDisowned)
+        bool got = false;
+        if (!NextMessage(&msg, &got))
             return LoopStep::kDisowned;
-        if (next == Next::kNothing)
-            continue;
         LoopStep step = LoopStep::kGoOn;
-        if (IsCommand(msg))
-            step = RunCommand(launch, msg);
-        else if (msg.message == WM_TIMER)
+        if (got && IsOwnTick(msg, timer))
             step = ServiceTick(launch);
-        else
-            DispatchMessageA(&msg);
+        else if (got && !DispatchOutsideDriver(msg))
+            step = LoopStep::kDisowned;
+        if (step == LoopStep::kGoOn)
+            step = RunQueuedCommands(launch);
         if (step != LoopStep::kGoOn)
             return step;
-    }
-}
-
-// A disowned worker's queue: the buffers of the commands still in it are its own.
-void FreeQueuedCommands() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (IsCommand(msg))
-            free(reinterpret_cast<void*>(msg.wParam));
     }
 }
 
@@ -153,13 +173,15 @@ unsigned __stdcall WorkerMain(void* argument) {
     if (EnterWorker(launch)) {
         SetEvent(launch->ackEvent);
         const UINT_PTR timer = SetTimer(nullptr, 0, qorn::kServiceTimerMs, nullptr);
-        if (RunMessageLoop(launch) == LoopStep::kDisowned)
-            FreeQueuedCommands();
-        else
+        if (RunMessageLoop(launch, timer) != LoopStep::kDisowned)
             EndWorker(launch);
         if (timer != 0)
             KillTimer(nullptr, timer);
     }
+    // Commands queued behind the quit, or left to a disowned worker, never
+    // run: their waiters are released now.
+    launch->commands.Close();
+    UnbindWorker();
     ReleaseLaunch(launch);
     return ExitThreadReleasingModule(pinned, 0);
 }
@@ -187,8 +209,9 @@ int StartWorker(CBrailleSampleDriver* driver) {
         ReleaseLaunch(launch);
         return 0;
     }
+    SetThreadPriority(reinterpret_cast<HANDLE>(thread), THREAD_PRIORITY_ABOVE_NORMAL);
+    ScopedLock locked(&driver->m_channelLock); // commands may be queued from here on
     driver->m_hWorkerThread = reinterpret_cast<HANDLE>(thread);
-    SetThreadPriority(driver->m_hWorkerThread, THREAD_PRIORITY_ABOVE_NORMAL);
     driver->m_workerThreadId = id;
     driver->m_pWorkerLaunch = launch;
     return 1;
@@ -196,15 +219,25 @@ int StartWorker(CBrailleSampleDriver* driver) {
 
 namespace {
 // The driver lets go of the worker's handle and launch record; the worker itself
-// may still be running.
+// may still be running. No command is queued for it from here on.
 void LetGoOfWorker(CBrailleSampleDriver* driver) {
-    if (driver->m_hWorkerThread != nullptr)
-        CloseHandle(driver->m_hWorkerThread);
-    driver->m_hWorkerThread = nullptr;
-    driver->m_workerThreadId = 0;
-    if (driver->m_pWorkerLaunch != nullptr)
-        ReleaseLaunch(driver->m_pWorkerLaunch);
-    driver->m_pWorkerLaunch = nullptr;
+    WorkerLaunch* launch = nullptr;
+    HANDLE thread = nullptr;
+    {
+        ScopedLock locked(&driver->m_channelLock);
+        launch = driver->m_pWorkerLaunch;
+        thread = driver->m_hWorkerThread;
+        driver->m_pWorkerLaunch = nullptr;
+        driver->m_hWorkerThread = nullptr;
+        driver->m_workerThreadId = 0;
+    }
+    if (thread != nullptr)
+        CloseHandle(thread);
+    if (launch == nullptr)
+        return;
+    // Whatever is still queued will never run: its waiters are released now.
+    launch->commands.Close();
+    ReleaseLaunch(launch);
 }
 } // namespace
 

@@ -115,11 +115,27 @@ volatile int32_t* InaccessibleAddress() {
     return static_cast<volatile int32_t*>(page);
 }
 
+// Never set: it only keeps the compiler from seeing a recursion without end.
+volatile bool g_stackEnough = false;
+
+// Recurses until it runs into the stack's guard page: a real overflow, as a
+// library that recurses without bound makes one.
+__attribute__((noinline)) int OverflowStack(volatile char* caller) {
+    volatile char frame[4096];
+    frame[0] = caller != nullptr ? static_cast<char>(caller[0] + 1) : 0;
+    if (g_stackEnough)
+        return frame[0];
+    return OverflowStack(frame) + frame[1];
+}
+
 // Raised with no lock held and nothing to destroy on the way out: frames built
-// by GCC run no cleanups while a structured exception unwinds them.
+// by GCC run no cleanups while a structured exception unwinds them. An access
+// violation and a stack overflow are real ones.
 void RaiseStructured(DWORD code) {
     if (code == EXCEPTION_ACCESS_VIOLATION)
         *InaccessibleAddress() = 1;
+    if (code == EXCEPTION_STACK_OVERFLOW)
+        OverflowStack(nullptr);
     RaiseException(code, EXCEPTION_NONCONTINUABLE, 0, nullptr);
 }
 

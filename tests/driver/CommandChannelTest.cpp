@@ -1,9 +1,8 @@
-// The command channel's messages, seen by a stand-in worker that records them.
+// The command channel: the worker's own queue (data, order, wake-ups, tickets
+// released however a command ends) and the host's bounded wait on a ticket.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "CommandChannel.h"
 #include "SampleDriver.h"
@@ -11,126 +10,133 @@
 
 namespace {
 
-constexpr UINT kStopRecorder = WM_APP + 1;
+QueuedCommand Command(int number, const void* data, int32_t length, TicketRef ticket = {}) {
+    return QueuedCommand(number, data, length, std::move(ticket));
+}
 
-struct ReceivedCommand {
-    UINT message;
-    bool hasBuffer;
-    std::string buffer; // length + 1 bytes when there was a buffer
-    LPARAM lParam;
-};
-
-class RecordingWorker {
-public:
-    RecordingWorker() {
-        ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        thread_ = CreateThread(nullptr, 0, Main, this, 0, &id_);
-        WaitForSingleObject(ready_, 5000);
-    }
-    ~RecordingWorker() {
-        PostThreadMessageA(id_, kStopRecorder, 0, 0);
-        WaitForSingleObject(thread_, 5000);
-        CloseHandle(thread_);
-        CloseHandle(ready_);
-    }
-    void Attach(CBrailleSampleDriver& driver) const {
-        driver.m_hWorkerThread = thread_;
-        driver.m_workerThreadId = id_;
-    }
-    std::vector<ReceivedCommand> Stop() {
-        PostThreadMessageA(id_, kStopRecorder, 0, 0);
-        WaitForSingleObject(thread_, 5000);
-        return received_;
-    }
-
-private:
-    static DWORD WINAPI Main(void* self) {
-        auto* recorder = static_cast<RecordingWorker*>(self);
-        MSG msg;
-        PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-        SetEvent(recorder->ready_);
-        while (GetMessageA(&msg, nullptr, 0, 0) > 0 && msg.message != kStopRecorder) {
-            ReceivedCommand command{msg.message, msg.wParam != 0, {}, msg.lParam};
-            if (msg.wParam != 0) {
-                const char* data = reinterpret_cast<const char*>(msg.wParam);
-                command.buffer.assign(data, static_cast<size_t>(CommandLength(msg.lParam)) + 1);
-                free(reinterpret_cast<void*>(msg.wParam));
-            }
-            recorder->received_.push_back(command);
-        }
-        return 0;
-    }
-    HANDLE ready_ = nullptr;
-    HANDLE thread_ = nullptr;
-    DWORD id_ = 0;
-    std::vector<ReceivedCommand> received_;
-};
+std::string Bytes(const QueuedCommand& command) {
+    return command.data() == nullptr
+               ? std::string()
+               : std::string(command.data(), static_cast<size_t>(command.length()) + 1);
+}
 
 } // namespace
 
-TEST(CommandChannel, WithoutAWorkerNothingIsPostedOrAwaited) {
+TEST(CommandChannel, WithoutAWorkerNothingIsQueuedOrAwaited) {
     CBrailleSampleDriver driver;
     const LARGE_INTEGER start = Now();
     EXPECT_EQ(PostCommand(&driver, kCmdClose, nullptr, 0, true), 0);
+    EXPECT_EQ(PostCommand(&driver, kCmdWrite, "abc", 3, false), 0);
+    EXPECT_FALSE(PostCommandWithTicket(&driver, kCmdNop, nullptr, 0));
     EXPECT_LT(MillisecondsSince(start), 100.0);
 }
 
-TEST(CommandChannel, BuffersCarryTheDataAndATerminator) {
-    CBrailleSampleDriver driver;
-    RecordingWorker worker;
-    worker.Attach(driver);
+TEST(CommandChannel, CommandsKeepTheirOrderDataTerminatorAndFlag) {
+    CommandQueue queue;
     std::string cells(300, '\x3F');
     cells[299] = '\x01';
-    EXPECT_NE(PostCommand(&driver, kCmdOpen, "COM5", 4, false), 0);
-    EXPECT_NE(PostCommand(&driver, kCmdWrite, cells.data(), 300, false), 0);
-    const std::vector<ReceivedCommand> got = worker.Stop();
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].message, WM_WORKER_OPEN);
-    EXPECT_EQ(got[0].buffer, std::string("COM5\0", 5));
-    EXPECT_EQ(CommandLength(got[0].lParam), 4);
-    EXPECT_EQ(CommandTicket(got[0].lParam), 0u);
-    EXPECT_EQ(got[1].message, WM_WORKER_WRITE);
-    EXPECT_EQ(got[1].buffer, cells + std::string(1, '\0'));
-    EXPECT_EQ(CommandLength(got[1].lParam), 300);
+    bool wake = false;
+    ASSERT_TRUE(queue.Push(Command(kCmdOpen, "COM5", 4), &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdWrite, cells.data(), 300), &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdWrite, "abc", 0), &wake));     // no data: no buffer
+    ASSERT_TRUE(queue.Push(Command(kCmdSuspend, nullptr, 7), &wake)); // a flag travels alone
+    ASSERT_TRUE(queue.Push(Command(kCmdWrite, "abc", -5), &wake));
+    const std::string expected[] = {std::string("COM5\0", 5), cells + std::string(1, '\0'), "", "",
+                                    ""};
+    const int numbers[] = {kCmdOpen, kCmdWrite, kCmdWrite, kCmdSuspend, kCmdWrite};
+    const int32_t lengths[] = {4, 300, 0, 7, -5};
+    QueuedCommand got;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(queue.Pop(&got));
+        EXPECT_EQ(got.command(), numbers[i]);
+        EXPECT_EQ(Bytes(got), expected[i]);
+        EXPECT_EQ(got.length(), lengths[i]);
+        EXPECT_EQ(got.answer(), nullptr);
+    }
+    EXPECT_FALSE(queue.Pop(&got));
 }
 
-TEST(CommandChannel, ZeroLengthSendsNoBufferAndAFlagTravelsAlone) {
-    CBrailleSampleDriver driver;
-    RecordingWorker worker;
-    worker.Attach(driver);
-    PostCommand(&driver, kCmdWrite, "abc", 0, false);
-    PostCommand(&driver, kCmdSuspend, nullptr, 7, false);
-    PostCommand(&driver, kCmdWrite, "abc", -5, false);
-    const std::vector<ReceivedCommand> got = worker.Stop();
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_FALSE(got[0].hasBuffer);
-    EXPECT_EQ(got[0].lParam, 0);
-    EXPECT_FALSE(got[1].hasBuffer);
-    EXPECT_EQ(got[1].message, WM_WORKER_SUSPEND);
-    EXPECT_EQ(CommandLength(got[1].lParam), 7);
-    EXPECT_FALSE(got[2].hasBuffer);
+TEST(CommandChannel, OneWakeUpIsPendingAtATime) {
+    CommandQueue queue;
+    bool wake = false;
+    queue.Push(Command(kCmdNop, nullptr, 0), &wake);
+    EXPECT_TRUE(wake);
+    for (int i = 0; i < 100; ++i) {
+        queue.Push(Command(kCmdNop, nullptr, 0), &wake);
+        EXPECT_FALSE(wake);
+    }
+    QueuedCommand got;
+    while (queue.Pop(&got)) {
+    }
+    queue.Push(Command(kCmdNop, nullptr, 0), &wake);
+    EXPECT_TRUE(wake) << "the worker found its queue empty: the next command wakes it";
+    queue.WakeFailed();
+    queue.Push(Command(kCmdNop, nullptr, 0), &wake);
+    EXPECT_TRUE(wake) << "a wake-up that could not be posted is tried again";
 }
 
-TEST(CommandChannel, FailedPostReleasesItsWaiterAtOnceAndItsBuffer) {
-    CBrailleSampleDriver driver;
-    RecordingWorker worker;
-    worker.Attach(driver);
-    // A thread that has ended has no queue, so every post to it fails; its
-    // handle stays open so that its id cannot be handed out again meanwhile.
-    DWORD endedId = 0;
-    const HANDLE ended = CreateThread(
-        nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, 0, &endedId);
-    WaitForSingleObject(ended, 5000);
-    driver.m_workerThreadId = endedId;
-    driver.m_hAckEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::vector<char> big(64 * 1024, 'x');
-    const size_t before = CommittedPrivateBytes();
+// However a command ends, its waiter hears of it: handled once it ran, not
+// handled when it was refused, dropped with its queue, or destroyed unrun.
+TEST(CommandChannel, EveryTicketIsReleasedAndOnlyARunCommandCountsAsHandled) {
+    CommandQueue queue;
+    bool wake = false;
+    TicketRef run(CommandTicket::Create()), unrun(CommandTicket::Create()),
+        dropped(CommandTicket::Create()), refused(CommandTicket::Create());
+    ASSERT_TRUE(queue.Push(Command(kCmdReadDeviceData, nullptr, 0, run), &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdNop, nullptr, 0, unrun), &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdNop, nullptr, 0, dropped), &wake));
+    {
+        QueuedCommand got;
+        ASSERT_TRUE(queue.Pop(&got));
+        got.answer()->result = 1;
+        got.answer()->bytes[2] = 0x42;
+        got.Finish();
+        ASSERT_TRUE(queue.Pop(&got)); // the first is done with; this one never runs
+    }
+    queue.Close();
+    EXPECT_FALSE(queue.Push(Command(kCmdNop, nullptr, 0, refused), &wake));
+    EXPECT_TRUE(run->Handled());
+    EXPECT_EQ(run->answer().bytes[2], 0x42);
+    for (const TicketRef* ticket : {&unrun, &dropped, &refused}) {
+        EXPECT_TRUE((*ticket)->Finished());
+        EXPECT_FALSE((*ticket)->Handled());
+        EXPECT_EQ(WaitForSingleObject((*ticket)->event(), 0), WAIT_OBJECT_0);
+    }
+}
+
+TEST(CommandChannel, AWaitEndsAtItsBoundAndServesSentMessagesMeanwhile) {
+    TicketRef ticket(CommandTicket::Create());
+    const DWORD self = GetCurrentThreadId();
+    static DWORD served;
+    served = 0;
+    const HWND window =
+        CreateWindowExA(0, "STATIC", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    SetWindowLongPtrA(window, GWLP_WNDPROC,
+                      reinterpret_cast<LONG_PTR>(+[](HWND w, UINT m, WPARAM p, LPARAM q) {
+                          if (m == WM_APP + 7)
+                              served = GetCurrentThreadId();
+                          return DefWindowProcA(w, m, p, q);
+                      }));
+    PostMessageA(window, WM_APP + 7, 0, 0); // posted: the host's own loop runs it, later
+    const HANDLE sender = CreateThread(
+        nullptr, 0,
+        [](void* w) -> DWORD {
+            Sleep(100);
+            SendMessageA(static_cast<HWND>(w), WM_APP + 7, 0, 0);
+            return 0;
+        },
+        window, 0, nullptr);
     const LARGE_INTEGER start = Now();
-    for (int i = 0; i < 2000; ++i)
-        ASSERT_EQ(PostCommand(&driver, kCmdWrite, big.data(), 64 * 1024, i % 2 == 0), 0);
-    EXPECT_LT(MillisecondsSince(start), 5000.0);                   // no wait for a tick per post
-    EXPECT_LT(CommittedPrivateBytes(), before + 16 * 1024 * 1024); // 125 MB if the buffers leaked
-    CloseHandle(driver.m_hAckEvent);
-    CloseHandle(ended);
-    driver.m_hWorkerThread = nullptr;
+    EXPECT_FALSE(WaitForTicket(ticket, 400));
+    const double ms = MillisecondsSince(start);
+    EXPECT_GE(ms, 390.0);
+    EXPECT_LT(ms, 2000.0);
+    EXPECT_EQ(served, self) << "the sent message ran inside the wait";
+    WaitForSingleObject(sender, 5000);
+    CloseHandle(sender);
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, window, WM_APP + 7, WM_APP + 7, PM_REMOVE))
+        << "the posted message is still queued for the host";
+    DestroyWindow(window);
 }

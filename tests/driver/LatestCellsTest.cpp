@@ -58,15 +58,10 @@ protected:
     }
 
     // A command as a waiting poster sends it, with a ticket of its own.
-    uint32_t PostWithTicket(int command) {
-        const uint32_t ticket = ++driver->m_lastTicket;
-        EXPECT_TRUE(PostThreadMessageA(driver->m_workerThreadId, WM_WORKER_FIRST + command, 0,
-                                       MakeCommandLParam(0, ticket)));
+    TicketRef PostWithTicket(int command) {
+        TicketRef ticket = PostCommandWithTicket(driver.get(), command, nullptr, 0);
+        EXPECT_TRUE(ticket);
         return ticket;
-    }
-
-    bool Acknowledged(uint32_t ticket) const {
-        return driver->m_ackedTickets[ticket % qorn::kAckRingSize] == ticket;
     }
 };
 
@@ -143,11 +138,11 @@ TEST_F(LatestCellsTest, OtherCommandsKeepTheirPlaceBehindTheOneQueuedWrite) {
         const int mark = SimCallCount();
         StartSlowWrite(1);
         Write(2); // queues the write
-        const uint32_t ticket = PostWithTicket(command);
+        const TicketRef ticket = PostWithTicket(command);
         Write(3); // finds it queued: the queued write will show these
         Drain();
         EXPECT_EQ(WrittenTags(mark), (std::vector<int>{1, 3})) << "command " << command;
-        EXPECT_TRUE(Acknowledged(ticket)) << "command " << command;
+        EXPECT_TRUE(ticket && ticket->Handled()) << "command " << command;
     }
 }
 

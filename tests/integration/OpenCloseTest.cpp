@@ -54,13 +54,13 @@ TEST_F(DriverTest, OpenWithoutADisplaySucceedsWithTwelveCells) {
     EXPECT_EQ(GetParent(window), nullptr);
     EXPECT_EQ(GetPropA(window, "AfxOldWndProc423"), nullptr);
     EXPECT_EQ(GetWindowThreadProcessId(window, nullptr), GetCurrentThreadId());
-    // Registered with the library on the opening thread.
+    // Registered with the library by the worker, before Open returned.
     const std::vector<SimCall> registrations = SimCallsSince(0, 14);
     ASSERT_FALSE(registrations.empty());
     EXPECT_EQ(registrations.back().window, window);
     EXPECT_EQ(registrations.back().args[0], 1025);
     EXPECT_EQ(registrations.back().args[1], 1);
-    EXPECT_EQ(registrations.back().threadId, GetCurrentThreadId());
+    EXPECT_EQ(registrations.back().threadId, fields->m_workerThreadId);
 }
 
 TEST_F(DriverTest, HostTextsAreKeptToTheirFirst255Characters) {

@@ -2,7 +2,8 @@
 // with null, -1, 0, 1, exact and large sizes and buffers that end right before
 // an inaccessible page; long and unterminated texts; message 1025 with null or
 // garbage records to every window of the process; Close and SetSuspended in
-// every order, before Open and twice.
+// every order, before Open and twice; thread messages from another program.
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <set>
@@ -12,6 +13,7 @@
 #include "DriverFixture.h"
 #include "ProcessCensus.h"
 #include "ReliabilityTable.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -463,4 +465,76 @@ TEST(BoundaryInput, CloseAndSetSuspendedBeforeOpenTwiceAndInEveryOrder) {
               steps, mismatches, leftovers, Change(handlesBefore, handlesAfter).c_str());
     EXPECT_LE(handlesAfter, handlesBefore + 4);
     SimReset();
+}
+
+namespace {
+
+// thread_poster.exe posts to every thread of this process: the host's, the
+// worker, the display's.
+ChildRun PostToEveryThreadFromAnotherProgram(uint64_t wParam, uint64_t lParam) {
+    wchar_t line[128];
+    swprintf(line, 128, L"thread_poster.exe %lu %llx %llx", GetCurrentProcessId(),
+             static_cast<unsigned long long>(wParam), static_cast<unsigned long long>(lParam));
+    return RunChild(line, 60000);
+}
+
+// The block is still the host's: its bytes are as written, and the host's
+// next allocations of its size are elsewhere.
+bool StillAllocated(const char* block, const char* content, size_t size) {
+    if (memcmp(block, content, size) != 0)
+        return false;
+    std::vector<void*> fresh;
+    for (int i = 0; i < 64; ++i)
+        fresh.push_back(malloc(size));
+    const bool reused = std::find(fresh.begin(), fresh.end(), block) != fresh.end();
+    for (void* p : fresh)
+        free(p);
+    return !reused;
+}
+
+} // namespace
+
+// Any program of the user may post thread messages of any number to the
+// screen reader's threads, the worker's among them: the worker takes each as a
+// wake-up and nothing more.
+TEST_F(DriverTest, ThreadMessagesFromAnotherProgramReachNothingOfTheDriver) {
+    OpenWithDisplay();
+    uint32_t sequence = 0;
+    constexpr char kContent[] = "COM5"; // as a command's copy of a port name would be
+    char* block = static_cast<char*>(malloc(sizeof kContent));
+    memcpy(block, kContent, sizeof kContent);
+    const uint64_t rounds[][2] = {{reinterpret_cast<uint64_t>(block), 4},
+                                  {0x4141414141414141ULL, 0x4141414141414141ULL}};
+    int posted = 0;
+    bool allEnded = true;
+    for (const auto& round : rounds) {
+        const ChildRun poster = PostToEveryThreadFromAnotherProgram(round[0], round[1]);
+        allEnded = allEnded && poster.ended;
+        posted += poster.ended ? static_cast<int>(poster.exitCode) : 0;
+        host.Pump(300);
+    }
+    const bool blockKept = StillAllocated(block, kContent, sizeof kContent);
+    free(block);
+    const bool workerLives = WorkerRunning(fields);
+    const double shownMs = WriteUntilShown(host, 9, &sequence, kRecoveryTimeoutMs);
+    Press(0, 0x02, 0);
+    const bool keyArrived = host.keys.size() == 1 && host.keys[0].name == "JoystickAction";
+    const LARGE_INTEGER closeStart = Now();
+    driver->Close();
+    const double closeMs = MillisecondsSince(closeStart);
+
+    ReportRow("4 bad input",
+              "another program posts WM_USER..+64, WM_TIMER, WM_QUIT to every thread, wParam a "
+              "live heap block, then 0x4141...",
+              "%d posts taken; block kept: %s; worker running: %s; cells shown after %.0f ms; "
+              "key arrived: %s; Close %.0f ms",
+              posted, blockKept ? "yes" : "NO", workerLives ? "yes" : "NO", shownMs,
+              keyArrived ? "yes" : "NO", closeMs);
+    EXPECT_TRUE(allEnded);
+    EXPECT_GE(posted, 2 * 67 * 2) << "the host's and the worker's threads took them, twice";
+    EXPECT_TRUE(blockKept);
+    EXPECT_TRUE(workerLives);
+    EXPECT_GE(shownMs, 0.0);
+    EXPECT_TRUE(keyArrived);
+    EXPECT_LT(closeMs, 3000.0 + 1000.0);
 }

@@ -1,0 +1,137 @@
+// The worker's commands, kept in the driver's own memory. The worker's thread
+// message queue is open to every program on the desktop, so it carries only
+// wake-ups: a command, its data and its ticket live here, where no other
+// process can reach them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include <windows.h>
+
+// What the worker hands back with a command (the device data of a version query).
+struct CommandAnswer {
+    int32_t result = 0;
+    uint8_t bytes[3] = {};
+};
+
+// One waited command's completion, shared by its poster and the queue and
+// freed by whichever lets go last. Its event belongs to it, so a waiter waits
+// on a handle that nobody else can close.
+class CommandTicket {
+public:
+    // A ticket with its own event, held once by the caller; null when the
+    // system gives no event or no memory.
+    static CommandTicket* Create();
+    void AddRef() { ++references_; }
+    void Release();
+
+    // Worker side: the command has run (handled) or will never run. The first
+    // call counts; the answer must be in place before a handled finish.
+    void Finish(bool handled);
+    CommandAnswer& answer() { return answer_; }
+
+    // Poster side.
+    HANDLE event() const { return event_; }
+    bool Finished() const { return state_ != kPending; }
+    bool Handled() const { return state_ == kHandled; }
+    const CommandAnswer& answer() const { return answer_; }
+
+private:
+    enum : long { kPending, kHandled, kDropped };
+    explicit CommandTicket(HANDLE event) : event_(event) {}
+    ~CommandTicket();
+
+    HANDLE event_;
+    std::atomic<long> references_{1};
+    std::atomic<long> state_{kPending};
+    CommandAnswer answer_;
+};
+
+// A reference on a ticket, released with its holder.
+class TicketRef {
+public:
+    TicketRef() = default;
+    explicit TicketRef(CommandTicket* adopted) : ticket_(adopted) {}
+    TicketRef(const TicketRef& other) : ticket_(other.ticket_) {
+        if (ticket_ != nullptr)
+            ticket_->AddRef();
+    }
+    TicketRef(TicketRef&& other) noexcept : ticket_(other.ticket_) { other.ticket_ = nullptr; }
+    TicketRef& operator=(TicketRef other) noexcept {
+        std::swap(ticket_, other.ticket_);
+        return *this;
+    }
+    ~TicketRef() {
+        if (ticket_ != nullptr)
+            ticket_->Release();
+    }
+    CommandTicket* get() const { return ticket_; }
+    CommandTicket* operator->() const { return ticket_; }
+    explicit operator bool() const { return ticket_ != nullptr; }
+
+private:
+    CommandTicket* ticket_ = nullptr;
+};
+
+// A command as the host queued it. One that is destroyed without having been
+// finished (dropped with its queue, or refused) releases its waiter at once.
+class QueuedCommand {
+public:
+    QueuedCommand() = default;
+    // The data is copied as length + 1 bytes, the last one zero, when there
+    // is data and a length above 0; else length travels alone, as a flag.
+    // Throws std::bad_alloc when there is no memory for the copy.
+    QueuedCommand(int command, const void* data, int32_t length, TicketRef ticket);
+    QueuedCommand(QueuedCommand&&) noexcept = default;
+    QueuedCommand& operator=(QueuedCommand&& other) noexcept;
+    ~QueuedCommand();
+
+    int command() const { return command_; }
+    const char* data() const { return data_.empty() ? nullptr : data_.data(); }
+    int32_t length() const { return length_; }
+    // Where the worker puts the answer; null when nobody waits.
+    CommandAnswer* answer() const { return ticket_ ? &ticket_->answer() : nullptr; }
+    // The worker has run the command: its waiter is released as handled.
+    void Finish();
+
+private:
+    void DropTicket();
+
+    int command_ = 0;
+    std::vector<char> data_;
+    int32_t length_ = 0;
+    TicketRef ticket_;
+};
+
+// The queue itself, under a lock that is held only to move a command in or
+// out, never across a device call. At most one wake-up is pending at a time,
+// so the worker's thread message queue never fills up with ours.
+class CommandQueue {
+public:
+    CommandQueue() = default;
+    CommandQueue(const CommandQueue&) = delete;
+    CommandQueue& operator=(const CommandQueue&) = delete;
+    ~CommandQueue() { Close(); }
+
+    // Queues the command, in order behind the others. False, with the command
+    // dropped, once the queue is closed or when there is no memory. *wake is
+    // set when the worker needs a wake-up message for it.
+    bool Push(QueuedCommand&& command, bool* wake);
+    // The wake-up could not be posted: the next push tries again (the
+    // worker's timer tick looks at the queue meanwhile).
+    void WakeFailed();
+    // Worker side: takes the oldest command; false when none is queued.
+    bool Pop(QueuedCommand* command);
+    // No command is taken any more; those still queued are dropped.
+    void Close();
+    bool Closed() const;
+
+private:
+    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    std::deque<QueuedCommand> commands_;
+    bool closed_ = false;
+    bool wakePending_ = false;
+};

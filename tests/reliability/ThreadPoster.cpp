@@ -1,0 +1,52 @@
+// Another program on the same desktop: posts thread messages to every thread
+// of a process, as any program of the same user can.
+//   thread_poster.exe PID WPARAM LPARAM   (the two values in hexadecimal)
+// Posts every number from WM_USER to WM_USER + 64, WM_TIMER and WM_QUIT to
+// each thread, with those values; the exit code is the number of posts taken.
+#include <cstdlib>
+#include <vector>
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+namespace {
+
+std::vector<DWORD> ThreadsOf(DWORD processId) {
+    std::vector<DWORD> threads;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return threads;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == processId)
+            threads.push_back(entry.th32ThreadID);
+    }
+    CloseHandle(snapshot);
+    return threads;
+}
+
+std::vector<UINT> MessageNumbers() {
+    std::vector<UINT> numbers;
+    for (UINT n = WM_USER; n <= WM_USER + 64; ++n)
+        numbers.push_back(n);
+    numbers.push_back(WM_TIMER);
+    numbers.push_back(WM_QUIT);
+    return numbers;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4)
+        return -1;
+    const auto processId = static_cast<DWORD>(strtoul(argv[1], nullptr, 10));
+    const auto wParam = static_cast<WPARAM>(strtoull(argv[2], nullptr, 16));
+    const auto lParam = static_cast<LPARAM>(strtoull(argv[3], nullptr, 16));
+    int taken = 0;
+    for (const DWORD thread : ThreadsOf(processId)) {
+        for (const UINT message : MessageNumbers())
+            taken += PostThreadMessageA(thread, message, wParam, lParam) ? 1 : 0;
+    }
+    return taken;
+}
