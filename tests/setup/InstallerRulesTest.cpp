@@ -2,7 +2,6 @@
 // registration tool may lie, and the command it is given.
 #include <gtest/gtest.h>
 
-#include "ComSecurity.h"
 #include "DriverUtilityLocator.h"
 #include "InstallerState.h"
 #include "RegistrationCommand.h"
@@ -107,16 +106,6 @@ TEST(RegistrationCommand, ADeviceIdThatIsNotAPlainNameNeverReachesTheCommand) {
     EXPECT_EQ(RegistrationCommandLine(true, Found(withNul)), automatic);
     EXPECT_TRUE(IsPlainPortName(L"COM255"));
     EXPECT_TRUE(IsPlainPortName(L"Com12"));
-}
-
-TEST(InstallerComSecurity, TheSearchRunsOnlyInTheApartmentWithSecuritySettled) {
-    EXPECT_TRUE(ComReadyForSearch(true, S_OK));
-    EXPECT_TRUE(ComReadyForSearch(true, RPC_E_TOO_LATE)) << "set earlier in the process";
-    EXPECT_FALSE(ComReadyForSearch(true, E_ACCESSDENIED));
-    EXPECT_FALSE(ComReadyForSearch(true, RPC_E_NO_GOOD_SECURITY_PACKAGES));
-    EXPECT_FALSE(ComReadyForSearch(false, S_OK)) << "no apartment joined";
-    EXPECT_TRUE(SecurityLetsSearchRun(S_FALSE));
-    EXPECT_FALSE(SecurityLetsSearchRun(E_OUTOFMEMORY));
 }
 
 } // namespace
