@@ -6,7 +6,8 @@ set(QORN_WINE_ENV
     WINEDLLOVERRIDES=bluetoothapis=n)
 
 # Registers a test that runs TARGET under Wine from the bin folder; the prefix is
-# created (once) by the wine_prefix fixture.
+# created (once) by the wine_prefix fixture, which also copies the stand-ins for
+# Windows' own DLLs into its system32 before every run.
 function(qorn_add_wine_test name target)
   add_test(NAME ${name} COMMAND ${target} ${ARGN} WORKING_DIRECTORY ${QORN_BIN_DIR})
   set_tests_properties(${name} PROPERTIES
@@ -16,7 +17,8 @@ endfunction()
 
 function(qorn_add_wine_prefix_fixture)
   add_test(NAME wine_prefix
-           COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${QORN_WINEPREFIX})
+           COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${QORN_WINEPREFIX}
+                   ${QORN_SYSTEM32_STAGE})
   set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix)
 endfunction()
 

@@ -1,8 +1,6 @@
 #include "BluetoothStage.h"
 
-#include <windows.h>
-#include <bluetoothapis.h>
-
+#include "BluetoothApi.h"
 #include "DisplayIdentity.h"
 
 namespace {
@@ -21,31 +19,43 @@ BLUETOOTH_DEVICE_SEARCH_PARAMS PairedDevicesOnly() {
     return params;
 }
 
+// One device search, closed when the owner goes; api must be complete.
 class DeviceSearch {
 public:
-    DeviceSearch(BLUETOOTH_DEVICE_SEARCH_PARAMS& params, BLUETOOTH_DEVICE_INFO& device)
-        : find_(BluetoothFindFirstDevice(&params, &device)) {}
+    DeviceSearch(const BluetoothApi& api, BLUETOOTH_DEVICE_SEARCH_PARAMS& params,
+                 BLUETOOTH_DEVICE_INFO& device)
+        : api_(api), find_(api.findFirstDevice(&params, &device)) {}
     ~DeviceSearch() {
         if (find_ != nullptr)
-            BluetoothFindDeviceClose(find_);
+            api_.findDeviceClose(find_);
     }
     DeviceSearch(const DeviceSearch&) = delete;
     DeviceSearch& operator=(const DeviceSearch&) = delete;
 
     bool started() const { return find_ != nullptr; }
-    bool Next(BLUETOOTH_DEVICE_INFO& device) { return BluetoothFindNextDevice(find_, &device); }
+    bool Next(BLUETOOTH_DEVICE_INFO& device) { return api_.findNextDevice(find_, &device); }
 
 private:
+    const BluetoothApi& api_;
     HBLUETOOTH_DEVICE_FIND find_;
 };
 
 } // namespace
 
 bool FindDisplayAddress(std::wstring& addressText) {
+    // The library stays loaded until the search handle is closed.
+    const SystemBluetoothLibrary library;
+    return FindDisplayAddress(library.api(), addressText);
+}
+
+bool FindDisplayAddress(const BluetoothApi& api, std::wstring& addressText) {
+    // Without the whole API the system can list no device: as with no radio.
+    if (!api.complete())
+        return false;
     BLUETOOTH_DEVICE_SEARCH_PARAMS params = PairedDevicesOnly();
     BLUETOOTH_DEVICE_INFO device = {};
     device.dwSize = sizeof device; // once: the same record serves every device
-    DeviceSearch search(params, device);
+    DeviceSearch search(api, params, device);
     if (!search.started())
         return false;
     do {

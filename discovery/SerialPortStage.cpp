@@ -8,15 +8,6 @@
 
 namespace {
 
-// COM security is set once per process: a host that set it already
-// (RPC_E_TOO_LATE) has left it as good as set now.
-bool InitializeProcessSecurity() {
-    const HRESULT result =
-        CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                             RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-    return SUCCEEDED(result) || result == RPC_E_TOO_LATE;
-}
-
 bool CreateLocator(ComRef<IWbemLocator>& locator) {
     return SUCCEEDED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IWbemLocator, locator.PutVoid()));
@@ -91,8 +82,10 @@ void ChooseAmongPorts(IEnumWbemClassObject* ports, PortChooser& chooser) {
 
 bool FindSerialPort(const std::wstring& addressText, std::wstring& deviceId) {
     // Declared in this order so that the interfaces go before COM itself.
+    // COM security belongs to the process (set at most once, by its program):
+    // the search leaves it alone and asks for impersonation on its own proxy.
     ComApartment apartment;
-    if (!apartment.joined() || !InitializeProcessSecurity())
+    if (!apartment.joined())
         return false;
     ComRef<IWbemLocator> locator;
     if (!CreateLocator(locator))

@@ -17,15 +17,18 @@ binaries=(QornDriver.jlb QornSetup.exe)
 
 "$root/scripts/install-packages.sh"
 
-# The version is the driver's version record: its four version fields must agree.
-rc=$root/driver/QornDriver.rc
+# The version is the driver's version record, and the installer's carries the
+# same: the four version fields of each must agree.
+rcs=("$root/driver/QornDriver.rc" "$root/setup/QornSetup.rc")
 found=$(
-  sed -nE 's/^(FILEVERSION|PRODUCTVERSION) +([0-9]+),([0-9]+),([0-9]+),([0-9]+) *$/\2.\3.\4.\5/p' "$rc"
-  sed -nE 's/^ *VALUE "(FileVersion|ProductVersion)", "([0-9.]+)" *$/\2/p' "$rc"
+  for rc in "${rcs[@]}"; do
+    sed -nE 's/^(FILEVERSION|PRODUCTVERSION) +([0-9]+),([0-9]+),([0-9]+),([0-9]+) *$/\2.\3.\4.\5/p' "$rc"
+    sed -nE 's/^ *VALUE "(FileVersion|ProductVersion)", "([0-9.]+)" *$/\2/p' "$rc"
+  done
 )
 version=$(sort -u <<<"$found")
-if [ "$(wc -l <<<"$found")" -ne 4 ] || ! [[ $version =~ ^[0-9]+(\.[0-9]+){3}$ ]]; then
-  echo "release: driver/QornDriver.rc gives no single version (found: $(echo $found))" >&2
+if [ "$(wc -l <<<"$found")" -ne 8 ] || ! [[ $version =~ ^[0-9]+(\.[0-9]+){3}$ ]]; then
+  echo "release: driver/QornDriver.rc and setup/QornSetup.rc give no single version (found: $(echo $found))" >&2
   exit 1
 fi
 # A failed run leaves no zips of this version from an earlier run behind.

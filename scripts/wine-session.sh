@@ -1,6 +1,7 @@
-# Sourced: makes the prefix, starts a persistent wineserver with Wine's own
+# Sourced: makes the prefix (with the freshly built stand-ins for Windows' own
+# DLLs in its system32), starts a persistent wineserver with Wine's own
 # background services, and stops them when the calling script exits.
-"$root/scripts/wine-prefix.sh" "$WINEPREFIX"
+"$root/scripts/wine-prefix.sh" "$WINEPREFIX" "$build/system32-stand-ins"
 /usr/lib/wine/wineserver -p 2>/dev/null || true # already running is fine
 # The first program started brings up Wine's services, which outlive it and keep
 # its output open: start them here with no output, so that no later pipe

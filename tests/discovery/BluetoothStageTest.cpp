@@ -1,4 +1,8 @@
-// The Bluetooth stage against the simulated Bluetooth API.
+// The Bluetooth stage against the simulated Bluetooth API, which lies in the
+// prefix's system32 like the system's own.
+#include <cwctype>
+
+#include "BluetoothApi.h"
 #include "BluetoothStage.h"
 #include "DiscoveryFixture.h"
 
@@ -71,6 +75,70 @@ TEST_F(BluetoothStage, NoSearchWithoutAuthenticatedDeviceOrRadio) {
     SimBtSetRadio(0);
     EXPECT_FALSE(FindDisplayAddress(address)) << "no radio";
     EXPECT_EQ(address, L"");
+}
+
+std::wstring LowerCase(std::wstring text) {
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(towlower(c));
+    return text;
+}
+
+std::wstring FolderOf(HMODULE module) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(module, path, MAX_PATH);
+    const std::wstring file(path);
+    return LowerCase(file.substr(0, file.find_last_of(L'\\')));
+}
+
+TEST_F(BluetoothStage, TheApiComesFromSystem32AndIsTheModuleThisTestScripts) {
+    const SystemBluetoothLibrary library;
+    ASSERT_NE(library.module(), nullptr);
+    EXPECT_TRUE(library.api().complete());
+    EXPECT_EQ(library.module(), GetModuleHandleW(L"bluetoothapis.dll"));
+    wchar_t system32[MAX_PATH] = {};
+    GetSystemDirectoryW(system32, MAX_PATH);
+    EXPECT_EQ(FolderOf(library.module()), LowerCase(system32));
+}
+
+TEST_F(BluetoothStage, ALibraryOnlyBesideTheProgramIsNotLoaded) {
+    // Any DLL will do: the planted stand-in (it leaves no mark here), under a
+    // name of its own.
+    const std::wstring bin = FolderOf(nullptr) + L"\\";
+    const std::wstring beside = bin + L"qorn-only-beside.dll";
+    ASSERT_TRUE(CopyFileW((bin + L"..\\planted\\uxtheme.dll").c_str(), beside.c_str(), FALSE));
+    const HMODULE byDefaultSearch = LoadLibraryW(L"qorn-only-beside.dll");
+    EXPECT_NE(byDefaultSearch, nullptr) << "the default search takes the program's folder";
+    if (byDefaultSearch != nullptr)
+        FreeLibrary(byDefaultSearch);
+    {
+        const SystemBluetoothLibrary library(L"qorn-only-beside.dll");
+        EXPECT_EQ(library.module(), nullptr);
+        EXPECT_FALSE(library.api().complete());
+    }
+    DeleteFileW(beside.c_str());
+}
+
+TEST_F(BluetoothStage, AMissingApiOrFunctionFindsNoDisplayAndStartsNoSearch) {
+    AddDevice(L"ZR47-0001", kDisplayAddress);
+    const SystemBluetoothLibrary missing(L"qorn-no-such-bluetooth.dll");
+    const SystemBluetoothLibrary lacking(L"kernel32.dll"); // loads, but has none of them
+    EXPECT_EQ(missing.module(), nullptr);
+    EXPECT_NE(lacking.module(), nullptr);
+    const SystemBluetoothLibrary whole;
+    BluetoothApi noNext = whole.api();
+    noNext.findNextDevice = nullptr;
+    BluetoothApi noClose = whole.api();
+    noClose.findDeviceClose = nullptr;
+    const BluetoothApi* const incomplete[] = {&missing.api(), &lacking.api(), &noNext, &noClose};
+    for (const BluetoothApi* api : incomplete) {
+        std::wstring address;
+        EXPECT_FALSE(FindDisplayAddress(*api, address));
+        EXPECT_EQ(address, L"");
+    }
+    EXPECT_EQ(SimBtSearchesStarted(), 0);
+    std::wstring address;
+    EXPECT_TRUE(FindDisplayAddress(whole.api(), address));
+    EXPECT_EQ(address, kDisplayAddressText);
 }
 
 } // namespace

@@ -3,12 +3,12 @@
 # source in two folders, then once more signed with a throwaway certificate.
 #   - both unsigned releases are the same bytes: binaries, debug files, zips;
 #   - the shipped binaries have no debug sections, keep their tables, version
-#     record and security flags, and the driver stays small;
+#     records, security flags and stack canaries, and the driver stays small;
 #   - the debug zip resolves the driver's export to its source line;
 #   - the signed binaries verify, are the unsigned ones plus a signature, and the
 #     signed driver still passes the Microsoft-ABI host under Wine.
 #   check-release.sh SOURCE WORK TEST_BIN
-# TEST_BIN: the test build's programs (msvc_abi_host.exe and the stand-in DLLs).
+# TEST_BIN: the test build's programs (msvc_abi_host.exe and the simulated display).
 set -euo pipefail
 source=${1:?source folder}
 work=${2:?work folder}
@@ -92,8 +92,11 @@ for name in "${binaries[@]}"; do
     check "$name: $flag" grep -Eq "^[[:space:]]+$flag\$" <<<"$dump"
   done
 done
-if OBJDUMP=$objdump "$source/tests/binary/check-binary.sh" driver "$ship/QornDriver.jlb" &&
-  OBJDUMP=$objdump "$source/tests/binary/check-binary.sh" program "$ship/QornSetup.exe"; then
+# Stripped: their symbols (for the stack protector's) are in the debug files.
+if OBJDUMP=$objdump "$source/tests/binary/check-binary.sh" driver "$ship/QornDriver.jlb" \
+  "$ship/QornDriver.jlb.debug" &&
+  OBJDUMP=$objdump "$source/tests/binary/check-binary.sh" program "$ship/QornSetup.exe" \
+    "$ship/QornSetup.exe.debug"; then
   pass "import and export tables (tests/binary/check-binary.sh)"
 else
   fail "import and export tables (tests/binary/check-binary.sh)"
@@ -101,9 +104,19 @@ fi
 size=$(stat -c %s "$ship/QornDriver.jlb")
 check "QornDriver.jlb is $size bytes, under 400 KB" test "$size" -lt 409600
 echo "      QornSetup.exe is $(stat -c %s "$ship/QornSetup.exe") bytes"
-record=$(strings -el "$ship/QornDriver.jlb")
-check "QornDriver.jlb: version record $version" \
-  test "$(grep -A1 -x ProductVersion <<<"$record" | tail -1)" = "$version"
+# Each binary's version record: this version, the maker, its own file name.
+record_value() { # FILE NAME
+  strings -el "$1" | grep -A1 -x "$2" | tail -1
+}
+for name in "${binaries[@]}"; do
+  for field in FileVersion ProductVersion; do
+    check "$name: $field $version" test "$(record_value "$ship/$name" $field)" = "$version"
+  done
+  check "$name: CompanyName Mirel Tactus Co" \
+    test "$(record_value "$ship/$name" CompanyName)" = "Mirel Tactus Co"
+  check "$name: OriginalFilename $name" test "$(record_value "$ship/$name" OriginalFilename)" = "$name"
+  check "$name: a FileDescription" test -n "$(record_value "$ship/$name" FileDescription)"
+done
 
 # The debug zip, unpacked beside the driver, resolves the export's address.
 dump=$("$objdump" -p "$ship/QornDriver.jlb")
@@ -148,8 +161,9 @@ for name in "${binaries[@]}"; do
 done
 abi=$work/abi
 mkdir -p "$abi"
-# The host, the simulated display and the Bluetooth stand-in, with the signed driver.
-cp "$test_bin"/{msvc_abi_host.exe,QornTI.dll,bluetoothapis.dll} "$signed/QornDriver.jlb" "$abi/"
+# The host and the simulated display, with the signed driver (the Bluetooth
+# stand-in is in the test prefix's system32).
+cp "$test_bin"/{msvc_abi_host.exe,QornTI.dll} "$signed/QornDriver.jlb" "$abi/"
 if (cd "$abi" && "$wine" msvc_abi_host.exe) >"$work/abi.log" 2>&1 &&
   grep -q "all checks passed" "$work/abi.log"; then
   pass "signed QornDriver.jlb passes the Microsoft-ABI host under Wine"

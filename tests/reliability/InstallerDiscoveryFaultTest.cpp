@@ -9,17 +9,9 @@
 
 namespace {
 
-class InstallerDiscoveryFaults : public InstallerRun {
-protected:
-    void TearDown() override {
-        InstallerRun::TearDown();
-        // The scripts named here are gone; later tests of this program script
-        // the stand-ins in-process.
-        SetEnvironmentVariableW(L"QORN_SIM_BLUETOOTH", nullptr);
-        SetEnvironmentVariableW(L"QORN_SIM_WMI", nullptr);
-        SetEnvironmentVariableW(L"QORN_SIM_DRIVER_UTILITY_LOG", nullptr);
-    }
-};
+// The fixture empties the scripts' variables after each test, so later tests
+// of this program script the stand-ins in-process.
+using InstallerDiscoveryFaults = InstallerRun;
 
 constexpr double kPromptRunMs = 15000; // well inside the installer's 20 s bound
 

@@ -97,7 +97,7 @@ TEST_F(LifecycleTest, UnloadOnAWorkerTheDriverGaveUpOnIsClean) {
     ASSERT_TRUE(Reload());
     const bool served = OpenAndServe(&sequence);
 
-    ReportRow("7 lifecycle",
+    ReportRow("8 lifecycle",
               "write hangs 4 s, Close gives up on the worker, FreeLibrary; the worker ends",
               "library held until the worker ended: %s; worker ended: %s; unloaded: %s; device "
               "closes at unload %d; reloaded, opened and served: %s",
@@ -131,7 +131,7 @@ TEST_F(LifecycleTest, UnloadHoldsUpNoOtherThreadsLibraryLoad) {
     loader.join();
     SimSetDelay(2, 0);
 
-    ReportRow("7 lifecycle",
+    ReportRow("8 lifecycle",
               "FreeLibrary with the link marked up, a 2 s device close, another thread's "
               "LoadLibrary 20 ms later",
               "FreeLibrary %.0f ms; the other LoadLibrary %.0f ms; device closes at unload %d",
@@ -185,7 +185,7 @@ TEST_F(LifecycleTest, WindowsOfAnotherThreadNeverCallTheDriverAfterUnload) {
         const bool gone = !IsWindow(window);
         CloseHandle(opened);
         CloseHandle(pump);
-        ReportRow("7 lifecycle", c.tried,
+        ReportRow("8 lifecycle", c.tried,
                   "window made: %s; library unloaded: %s; W served its messages: %s; window "
                   "gone: %s",
                   made ? "yes" : "NO", unloaded ? "yes" : "NO", served ? "yes" : "NO",
@@ -227,7 +227,7 @@ TEST_F(LifecycleTest, CloseAndSuspendFromTwoThreadsWithTheWorkerStuck) {
     driver->SetSuspended(0);
     const bool served = OpenAndServe(&sequence);
 
-    ReportRow("7 lifecycle",
+    ReportRow("8 lifecycle",
               "Close and SetSuspended(1) from two threads, worker stuck 6 s in a write",
               "Close %.0f ms, SetSuspended %.0f ms (it waits for Close); host events reset %d/8; "
               "stuck worker ended: %s; new Open served: %s",
@@ -269,7 +269,7 @@ TEST_F(LifecycleTest, WhileCloseWaitsKeysArriveAndPostedMessagesWait) {
     DestroyWindow(own);
     UnregisterClassA(windowClass.lpszClassName, windowClass.hInstance);
 
-    ReportRow("7 lifecycle",
+    ReportRow("8 lifecycle",
               "a message the host posted to its own window, and a key, while Close waits 1.5 s",
               "Close %.0f ms; key delivered inside Close: %zu; posted message run inside Close %d, "
               "after it %d",

@@ -1,43 +1,11 @@
 #include "InstallerRun.h"
 
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include "SimulatedWmi.h"
 #include "TestSupport.h"
 
 namespace {
-
-std::wstring BinFolder() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
-void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
-std::string ReadFileBytes(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0)
-        bytes.append(chunk, read);
-    CloseHandle(file);
-    return bytes;
-}
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty())
@@ -60,25 +28,7 @@ std::wstring Wide(const std::string& text) {
     return wide;
 }
 
-void DeleteTree(const std::wstring& folder) {
-    std::wstring from = folder;
-    from.push_back(L'\0'); // the list ends with an empty name
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
-    SHFileOperationW(&operation);
-}
-
-std::wstring Quoted(const std::wstring& text) {
-    return L"\"" + text + L"\"";
-}
-
-HANDLE InheritableFile(const std::wstring& path, DWORD access, DWORD disposition) {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
+constexpr DWORD kRunLimitMs = 60000; // a run that takes longer is ended
 
 } // namespace
 
@@ -124,20 +74,27 @@ void InstallerRun::SetUp() {
 void InstallerRun::TearDown() {
     RemoveProgramFilesTool();
     DeleteTree(root_);
+    // The scripts named there are gone; later tests of this program may script
+    // the stand-ins in-process.
+    SetEnvironmentVariableW(L"QORN_SIM_BLUETOOTH", nullptr);
+    SetEnvironmentVariableW(L"QORN_SIM_WMI", nullptr);
+    SetEnvironmentVariableW(L"QORN_SIM_DRIVER_UTILITY_LOG", nullptr);
 }
 
 void InstallerRun::ScriptBluetooth(const std::string& lines) {
-    WriteFileBytes(bluetoothScript_, lines);
+    EXPECT_TRUE(WriteFileBytes(bluetoothScript_, lines));
 }
 
 void InstallerRun::ScriptSerialPorts(const std::wstring& lines) {
-    WriteFileBytes(wmiScript_, Utf8(lines));
+    EXPECT_TRUE(WriteFileBytes(wmiScript_, Utf8(lines)));
+    systemWmi_ = false;
 }
 
 std::wstring InstallerRun::PlaceTool(const std::wstring& path) {
     const std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    EXPECT_TRUE(CopyFileW((BinFolder() + L"DriverUtility.exe").c_str(), path.c_str(), FALSE))
+    EXPECT_TRUE(
+        CopyFileW((TestProgramFolder() + L"DriverUtility.exe").c_str(), path.c_str(), FALSE))
         << "placing the tool at " << Utf8(path);
     return path;
 }
@@ -153,45 +110,25 @@ void InstallerRun::RemoveProgramFilesTool() {
     DeleteFileW(ProgramFilesTool().c_str());
 }
 
-InstallerOutcome InstallerRun::Run(const std::vector<std::wstring>& arguments,
-                                   const std::wstring& currentDirectory) {
+ProgramOutcome InstallerRun::RunWithStandIns(const std::wstring& commandLine,
+                                             const std::wstring& currentDirectory) {
     SetEnvironmentVariableW(L"QORN_SIM_BLUETOOTH", bluetoothScript_.c_str());
-    SetEnvironmentVariableW(L"QORN_SIM_WMI", wmiScript_.c_str());
+    SetEnvironmentVariableW(L"QORN_SIM_WMI", systemWmi_ ? nullptr : wmiScript_.c_str());
     SetEnvironmentVariableW(L"QORN_SIM_DRIVER_UTILITY_LOG", log_.c_str());
+    const ProgramOutcome outcome =
+        RunProgram(commandLine, currentDirectory, root_ + L"\\printed.txt", kRunLimitMs);
+    EXPECT_TRUE(outcome.started) << "could not start " << Utf8(commandLine);
+    return outcome;
+}
 
-    std::wstring commandLine = Quoted(BinFolder() + L"QornSetup.exe");
+InstallerOutcome InstallerRun::Run(const std::vector<std::wstring>& arguments,
+                                   const std::wstring& currentDirectory,
+                                   const std::wstring& programFolder) {
+    std::wstring commandLine =
+        Quoted((programFolder.empty() ? TestProgramFolder() : programFolder) + L"QornSetup.exe");
     for (const std::wstring& argument : arguments)
         commandLine += L" " + Quoted(argument);
-
-    const std::wstring printedPath = root_ + L"\\printed.txt";
-    const HANDLE printed = InheritableFile(printedPath, GENERIC_WRITE, CREATE_ALWAYS);
-    const HANDLE input = InheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = printed;
-    startup.hStdError = printed;
-    PROCESS_INFORMATION process = {};
-    InstallerOutcome outcome;
-    const LARGE_INTEGER start = Now();
-    const BOOL started = CreateProcessW(
-        nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-        currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &process);
-    CloseHandle(printed);
-    CloseHandle(input);
-    EXPECT_TRUE(started) << "QornSetup.exe could not be started";
-    if (!started)
-        return outcome;
-    outcome.ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
-    outcome.milliseconds = MillisecondsSince(start);
-    GetExitCodeProcess(process.hProcess, &outcome.exitCode);
-    if (!outcome.ended)
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    outcome.printed = ReadFileBytes(printedPath);
-    return outcome;
+    return RunWithStandIns(commandLine, currentDirectory);
 }
 
 std::vector<std::wstring> InstallerRun::ToolCommandLines(DWORD waitMs) {

@@ -1,5 +1,6 @@
-// Runs the real QornSetup.exe from the bin folder with the simulated
-// Bluetooth API, the simulated WMI and a recording DriverUtility.exe.
+// Runs the real QornSetup.exe (from the bin folder or a copy elsewhere) with
+// the simulated Bluetooth API, the simulated WMI and a recording
+// DriverUtility.exe, each scripted for the separate program.
 #pragma once
 
 #include <string>
@@ -8,12 +9,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-struct InstallerOutcome {
-    bool ended = false; // within the run's time limit
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string printed; // everything on its standard output and error
-    double milliseconds = 0;
-};
+#include "ChildProgram.h"
+
+using InstallerOutcome = ProgramOutcome;
 
 class InstallerRun : public ::testing::Test {
 protected:
@@ -24,14 +22,23 @@ protected:
     // Scripts for the next run (UTF-8 lines in the stand-ins' formats).
     void ScriptBluetooth(const std::string& lines);
     void ScriptSerialPorts(const std::wstring& lines);
+    // The next run lists serial ports through the system's own WMI (which
+    // lists none under Wine), until ports are scripted again.
+    void UseSystemWmi() { systemWmi_ = true; }
 
     // Copies the recording tool to path, making its folders; returns path.
     std::wstring PlaceTool(const std::wstring& path);
     // Where the system's program-files candidate lies.
     static std::wstring ProgramFilesTool();
 
+    // Runs QornSetup.exe from programFolder (with its trailing backslash; the
+    // bin folder when empty).
     InstallerOutcome Run(const std::vector<std::wstring>& arguments,
-                         const std::wstring& currentDirectory = L"");
+                         const std::wstring& currentDirectory = L"",
+                         const std::wstring& programFolder = L"");
+    // Runs any program with the scripts above and the tool's log named for it.
+    ProgramOutcome RunWithStandIns(const std::wstring& commandLine,
+                                   const std::wstring& currentDirectory);
 
     // The command lines the tool recorded: waits up to waitMs for the first.
     std::vector<std::wstring> ToolCommandLines(DWORD waitMs = 20000);
@@ -46,6 +53,7 @@ private:
     static void RemoveProgramFilesTool();
     std::wstring bluetoothScript_;
     std::wstring wmiScript_;
+    bool systemWmi_ = false;
 };
 
 // The quoted tool path, a blank, then the registration command.
