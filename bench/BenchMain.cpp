@@ -95,44 +95,39 @@ void AddMedianAndP99(ResultTable& table, const std::string& figure, const Sample
     }
 }
 
-void AddCostRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver) {
-    Progress("WriteCells host cost");
-    const int batches = sizes.costBatches / sizes.slices;
+// Measures the figure and its floor in turns, each slice with the given count.
+void AddFigureAgainstFloor(ResultTable& table, const BenchSizes& sizes, const char* figure,
+                           int count, const std::function<Samples(int)>& measureFloor,
+                           const std::function<Samples(int)>& measureOurs, const char* target) {
+    Progress(figure);
+    const int perSlice = count / sizes.slices;
     Samples floor, ours;
     InTurns(
-        sizes.slices, floor, ours, [&] { return MeasureBarePostCost(batches, sizes.costPerBatch); },
-        [&] { return MeasureWriteCellsCost(driver, batches, sizes.costPerBatch); });
-    AddMedianAndP99(table, "WriteCells host cost", ours, floor, kWithinTwice);
+        sizes.slices, floor, ours, [&] { return measureFloor(perSlice); },
+        [&] { return measureOurs(perSlice); });
+    AddMedianAndP99(table, figure, ours, floor, target);
 }
 
-void AddWriteLatencyRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver) {
-    Progress("WriteCells to device write latency");
-    const int rounds = sizes.latencyRounds / sizes.slices;
-    Samples floor, ours;
-    InTurns(
-        sizes.slices, floor, ours, [&] { return MeasureBarePostAndWake(rounds); },
-        [&] { return MeasureWriteToDeviceLatency(driver, rounds); });
-    AddMedianAndP99(table, "WriteCells -> ordinal 3", ours, floor, kWithinTwice);
-}
-
-void AddDeviceVersionRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver) {
-    Progress("GetDeviceVersion host cost");
-    const int rounds = sizes.latencyRounds / sizes.slices;
-    Samples floor, ours;
-    InTurns(
-        sizes.slices, floor, ours, [&] { return MeasureBareAcknowledgedPost(rounds); },
-        [&] { return MeasureDeviceVersionCost(driver, rounds); });
-    AddMedianAndP99(table, "GetDeviceVersion host cost", ours, floor, "-");
+void AddHostCallRows(ResultTable& table, const BenchSizes& sizes, IBrailleDriver* driver) {
+    const int perBatch = sizes.costPerBatch;
+    AddFigureAgainstFloor(
+        table, sizes, "WriteCells host cost", sizes.costBatches,
+        [&](int batches) { return MeasureBarePostCost(batches, perBatch); },
+        [&](int batches) { return MeasureWriteCellsCost(driver, batches, perBatch); },
+        kWithinTwice);
+    AddFigureAgainstFloor(
+        table, sizes, "WriteCells -> ordinal 3", sizes.latencyRounds, MeasureBarePostAndWake,
+        [&](int rounds) { return MeasureWriteToDeviceLatency(driver, rounds); }, kWithinTwice);
+    AddFigureAgainstFloor(
+        table, sizes, "GetDeviceVersion host cost", sizes.latencyRounds,
+        MeasureBareAcknowledgedPost,
+        [&](int rounds) { return MeasureDeviceVersionCost(driver, rounds); }, "-");
 }
 
 void AddKeyRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host) {
-    Progress("key event to KeyPressed latency");
-    const int rounds = sizes.keyRounds / sizes.slices;
-    Samples floor, ours;
-    InTurns(
-        sizes.slices, floor, ours, [&] { return MeasureBareSendLatency(rounds); },
-        [&] { return MeasureKeyToHostLatency(host, rounds); });
-    AddMedianAndP99(table, "Key event -> KeyPressed", ours, floor, kWithinTwice);
+    AddFigureAgainstFloor(
+        table, sizes, "Key event -> KeyPressed", sizes.keyRounds, MeasureBareSendLatency,
+        [&](int rounds) { return MeasureKeyToHostLatency(host, rounds); }, kWithinTwice);
     Progress("key throughput");
     const double floorRate = MeasureBareSendThroughput(sizes.keyEvents);
     const double ourRate = MeasureKeyThroughput(host, sizes.keyEvents);
@@ -332,9 +327,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     IBrailleDriver* driver = host.Driver();
-    AddCostRows(table, sizes, driver);
-    AddWriteLatencyRows(table, sizes, driver);
-    AddDeviceVersionRows(table, sizes, driver);
+    AddHostCallRows(table, sizes, driver);
     AddKeyRows(table, sizes, host);
     AddBurstRows(table, sizes, driver);
     AddMemoryRows(table, sizes, driver);

@@ -55,6 +55,7 @@ TicketRef PostCommandWithTicket(CBrailleSampleDriver* driver, int command, const
 bool WaitForTicket(const TicketRef& ticket, DWORD limitMs) {
     const Deadline deadline(limitMs);
     const HANDLE event = ticket->event();
+    ServeSentMessages(); // any sent before the wait began
     while (!ticket->Finished()) {
         const DWORD remaining = deadline.Remaining();
         if (remaining == 0)

@@ -19,6 +19,8 @@ namespace {
 enum ExitCode { kRan = 0, kStepFailed = 1, kNoDriver = 2, kNoScenario = 3 };
 
 constexpr int kOpenLinkOrdinal = 15; // the device library's open, with the port name
+constexpr int kCloseLinkOrdinal = 2;
+constexpr DWORD kSlowCloseMs = 20000;
 
 void Report(const char* what, const std::string& value) {
     printf("%s: %s\n", what, value.c_str());
@@ -53,6 +55,29 @@ int OpenAutoAndClose(ScreenReaderHost& host) {
     return opened == 1 ? kRan : kStepFailed;
 }
 
+// A screen reader that ends with the display linked, without Close, while
+// the library's close would take 20 s: the process ends as it would without
+// the driver, since at process exit the driver calls nothing in the library.
+int ExitWithTheLinkUp(ScreenReaderHost& host) {
+    const int32_t opened = host.Driver()->Open("COM5", &host, "", "");
+    Report("open", std::to_string(opened));
+    Report("link", SimIsLinkOpen() ? "up" : "down");
+    SimSetDelay(kCloseLinkOrdinal, kSlowCloseMs);
+    ExitProcess(opened == 1 && SimIsLinkOpen() ? kRan : kStepFailed);
+}
+
+// Close, then FreeLibrary, then the end: the link is closed once, by Close.
+int CloseUnloadAndExit(ScreenReaderHost& host) {
+    const int32_t opened = host.Driver()->Open("COM5", &host, "", "");
+    Report("open", std::to_string(opened));
+    host.Driver()->Close();
+    host.Unload();
+    const int closes = SimCountCalls(kCloseLinkOrdinal);
+    Report("closes", std::to_string(closes));
+    Report("link", SimIsLinkOpen() ? "up" : "down");
+    return opened == 1 && closes == 1 && !SimIsLinkOpen() ? kRan : kStepFailed;
+}
+
 struct Scenario {
     const char* name;
     const char* what;
@@ -62,6 +87,12 @@ struct Scenario {
 constexpr Scenario kScenarios[] = {
     {"open-auto", "Open(\"AUTO\") with discovery, report the port, Close, FreeLibrary",
      OpenAutoAndClose},
+    {"exit-linked",
+     "Open(\"COM5\") on the display, then end the process without Close while "
+     "the library's close takes 20 s",
+     ExitWithTheLinkUp},
+    {"close-unload-exit", "Open(\"COM5\"), Close, FreeLibrary, report the library's closes, end",
+     CloseUnloadAndExit},
 };
 
 const Scenario* FindScenario(const char* name) {
@@ -75,7 +106,7 @@ const Scenario* FindScenario(const char* name) {
 void PrintScenarios() {
     printf("usage: stand_in_host.exe SCENARIO\n");
     for (const Scenario& scenario : kScenarios)
-        printf("  %-12s %s\n", scenario.name, scenario.what);
+        printf("  %-18s %s\n", scenario.name, scenario.what);
 }
 
 } // namespace

@@ -12,8 +12,8 @@
 #include "DisplayTraffic.h"
 #include "DriverFixture.h"
 #include "ProcessCensus.h"
+#include "ChildProgram.h"
 #include "ReliabilityTable.h"
-#include "TestSupport.h"
 
 namespace {
 
@@ -471,11 +471,11 @@ namespace {
 
 // thread_poster.exe posts to every thread of this process: the host's, the
 // worker, the display's.
-ChildRun PostToEveryThreadFromAnotherProgram(uint64_t wParam, uint64_t lParam) {
+ProgramOutcome PostToEveryThreadFromAnotherProgram(uint64_t wParam, uint64_t lParam) {
     wchar_t line[128];
     swprintf(line, 128, L"thread_poster.exe %lu %llx %llx", GetCurrentProcessId(),
              static_cast<unsigned long long>(wParam), static_cast<unsigned long long>(lParam));
-    return RunChild(line, 60000);
+    return RunProgram(line, L"", TestProgramFolder() + L"thread_poster.txt", 60000);
 }
 
 // The block is still the host's: its bytes are as written, and the host's
@@ -508,7 +508,7 @@ TEST_F(DriverTest, ThreadMessagesFromAnotherProgramReachNothingOfTheDriver) {
     int posted = 0;
     bool allEnded = true;
     for (const auto& round : rounds) {
-        const ChildRun poster = PostToEveryThreadFromAnotherProgram(round[0], round[1]);
+        const ProgramOutcome poster = PostToEveryThreadFromAnotherProgram(round[0], round[1]);
         allEnded = allEnded && poster.ended;
         posted += poster.ended ? static_cast<int>(poster.exitCode) : 0;
         host.Pump(300);

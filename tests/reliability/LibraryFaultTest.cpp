@@ -2,15 +2,18 @@
 // the real driver: every ordinal raising every kind of exception at every place
 // the driver calls it, and calls that do not return for 20 s. Every host call
 // must return (Close and SetSuspended within their bound), the process must
-// live, the display must be served again, and the debugger must be told.
+// live, the display must be served again, and the debugger must be told; and a
+// host process that ends with the link up must end at once.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
 #include <thread>
 
+#include "ChildProgram.h"
 #include "DebuggerOutput.h"
 #include "DisplayTraffic.h"
 #include "DriverFixture.h"
@@ -457,4 +460,32 @@ TEST_F(LibraryFaultTest, TwoStackOverflowsInOneCallSiteAreContained) {
     EXPECT_EQ(contained, 2);
     EXPECT_TRUE(sameWorker);
     EXPECT_GE(shownMs, 0.0);
+}
+
+// A screen reader that ends with the display linked while the library's close
+// hangs 20 s ends as fast as without the driver; one that closes and frees the
+// driver first still has the link closed exactly once, by Close.
+TEST(ProcessExit, AHostEndingWithTheLinkUpIsNotHeldByTheLibrary) {
+    // One "what: value" line of the stand-in host's, whatever its line ends.
+    auto printedLine = [](const ProgramOutcome& run, const std::string& line) {
+        const size_t at = run.printed.find(line);
+        return at != std::string::npos && (at + line.size() == run.printed.size() ||
+                                           strchr("\r\n", run.printed[at + line.size()]));
+    };
+    const std::wstring output = TestProgramFolder() + L"stand_in_host.txt";
+    const ProgramOutcome linked = RunProgram(L"stand_in_host.exe exit-linked", L"", output, 60000);
+    const ProgramOutcome closed =
+        RunProgram(L"stand_in_host.exe close-unload-exit", L"", output, 60000);
+    ReportRow("2 faults",
+              "a host process ends with the link up, the library's close (2) hanging 20 s",
+              "ended: %s, %.0f ms from start to end (exit code %lu); after Close and FreeLibrary: "
+              "%s",
+              linked.ended ? "yes" : "NO", linked.milliseconds,
+              static_cast<unsigned long>(linked.exitCode),
+              printedLine(closed, "closes: 1") ? "link closed once" : closed.printed.c_str());
+    EXPECT_TRUE(linked.ended);
+    EXPECT_EQ(linked.exitCode, 0u);
+    EXPECT_LT(linked.milliseconds, 10000.0) << "the library's close would take 20 s";
+    EXPECT_EQ(closed.exitCode, 0u) << closed.printed;
+    EXPECT_TRUE(printedLine(closed, "closes: 1"));
 }

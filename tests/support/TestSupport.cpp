@@ -50,24 +50,3 @@ double MillisecondsSince(const LARGE_INTEGER& start) {
     return 1000.0 * static_cast<double>(Now().QuadPart - start.QuadPart) /
            static_cast<double>(frequency.QuadPart);
 }
-
-ChildRun RunChild(const std::wstring& commandLine, DWORD timeoutMs) {
-    ChildRun run;
-    std::wstring line = commandLine;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    const LARGE_INTEGER start = Now();
-    run.started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                 &startup, &process) != FALSE;
-    if (!run.started)
-        return run;
-    run.ended = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
-    run.milliseconds = MillisecondsSince(start);
-    if (!run.ended)
-        TerminateProcess(process.hProcess, 1);
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return run;
-}

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <vector>
 
 #include <windows.h>
@@ -37,14 +36,3 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
 
 double MillisecondsSince(const LARGE_INTEGER& start);
 LARGE_INTEGER Now();
-
-// A program of the bin folder run as a process of its own.
-struct ChildRun {
-    bool started = false;
-    bool ended = false; // within the time given
-    DWORD exitCode = 0xFFFFFFFF;
-    double milliseconds = 0;
-};
-// Runs the command line (the program's name first) and waits at most
-// timeoutMs for it to end; a child still running then is ended.
-ChildRun RunChild(const std::wstring& commandLine, DWORD timeoutMs);
