@@ -104,8 +104,3 @@ void CommandQueue::Close() {
     }
     // Destroyed outside the lock: each releases its waiter.
 }
-
-bool CommandQueue::Closed() const {
-    ScopedLock locked(&lock_);
-    return closed_;
-}

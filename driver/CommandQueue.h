@@ -127,10 +127,9 @@ public:
     bool Pop(QueuedCommand* command);
     // No command is taken any more; those still queued are dropped.
     void Close();
-    bool Closed() const;
 
 private:
-    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    SRWLOCK lock_ = SRWLOCK_INIT;
     std::deque<QueuedCommand> commands_;
     bool closed_ = false;
     bool wakePending_ = false;

@@ -45,8 +45,9 @@ SIM_API void SimSetDelay(int ordinal, DWORD milliseconds);
 SIM_API void SimThrowOnNext(int ordinal, int count);
 // The next count calls of the ordinal raise a structured exception with this
 // code instead of returning; EXCEPTION_ACCESS_VIOLATION is a real access to an
-// inaccessible page, EXCEPTION_STACK_OVERFLOW a real overflow of the stack. Another compiler's C++
-// runtime raises its exceptions this way too (code 0xE06D7363 for Microsoft's).
+// inaccessible page, EXCEPTION_STACK_OVERFLOW a real overflow of the stack.
+// Another compiler's C++ runtime raises its exceptions this way too (code
+// 0xE06D7363 for Microsoft's).
 SIM_API void SimRaiseOnNext(int ordinal, int count, DWORD code);
 SIM_API void SimSetSize(uint8_t first, uint8_t second);
 SIM_API void SimSetDeviceData(uint8_t first, uint8_t second, uint8_t third);

@@ -79,9 +79,7 @@ TEST_F(DriverTest, ClosingFreesTheSessionAndAllowsANewOpen) {
     EXPECT_EQ(SimCallCount(), 0);
 
     OpenWithoutDisplay();
-    HANDLE workerThread = nullptr;
-    DuplicateHandle(GetCurrentProcess(), fields->m_hWorkerThread, GetCurrentProcess(),
-                    &workerThread, SYNCHRONIZE, FALSE, 0);
+    const HANDLE workerThread = DuplicateThreadHandle(fields->m_hWorkerThread);
     const HWND window = fields->m_hNotifyWindow;
     driver->Close();
     EXPECT_EQ(WaitForSingleObject(workerThread, 0), WAIT_OBJECT_0);
@@ -102,9 +100,7 @@ TEST_F(DriverTest, ClosingFreesTheSessionAndAllowsANewOpen) {
 
 TEST_F(DriverTest, OpenOnAnOpenDriverEndsTheEarlierSessionFirst) {
     OpenWithoutDisplay();
-    HANDLE firstWorker = nullptr;
-    DuplicateHandle(GetCurrentProcess(), fields->m_hWorkerThread, GetCurrentProcess(), &firstWorker,
-                    SYNCHRONIZE, FALSE, 0);
+    const HANDLE firstWorker = DuplicateThreadHandle(fields->m_hWorkerThread);
     const HWND firstWindow = fields->m_hNotifyWindow;
     const DWORD handlesBefore = [] {
         DWORD count = 0;

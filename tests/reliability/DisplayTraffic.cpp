@@ -95,3 +95,16 @@ bool WorkerRunning(const CBrailleSampleDriver* fields) {
     return fields->m_hWorkerThread != nullptr &&
            WaitForSingleObject(fields->m_hWorkerThread, 0) == WAIT_TIMEOUT;
 }
+
+bool OpenAndServe(ScreenReaderHost& host, uint32_t* sequence) {
+    IBrailleDriver* driver = host.Driver();
+    if (driver->Open("COM5", &host, "", "") != 1 ||
+        static_cast<CBrailleSampleDriver*>(driver)->m_linkUp != 1)
+        return false;
+    host.ClearRecords();
+    const int sent = SimKeysDelivered();
+    SimPressKey(0, 0x02, 0);
+    host.PumpUntil([&] { return SimKeysDelivered() > sent && !host.keys.empty(); }, 5000);
+    const bool key = host.keys.size() == 1 && host.keys[0].name == "JoystickAction";
+    return key && WriteUntilShown(host, 7, sequence, kRecoveryTimeoutMs) >= 0;
+}

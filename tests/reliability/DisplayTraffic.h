@@ -52,5 +52,9 @@ void WriteFor(ScreenReaderHost& host, unsigned milliseconds, uint8_t tag, uint32
 bool FailWritesUntilCalled(ScreenReaderHost& host, int ordinal, int count, uint8_t tag,
                            uint32_t* sequence, CallTimes& times);
 
+// Opens the driver on COM5 with the display there; true when the link came up,
+// a key (JoystickAction) reached the host and cells reached the display.
+bool OpenAndServe(ScreenReaderHost& host, uint32_t* sequence);
+
 // The driver's worker thread exists and has not ended.
 bool WorkerRunning(const CBrailleSampleDriver* fields);

@@ -198,31 +198,12 @@ struct LongestHostCalls {
 
 class HangTest : public DriverTest {
 protected:
-    template <typename Call> double Timed(Call call) {
-        const LARGE_INTEGER start = Now();
-        call();
-        return MillisecondsSince(start);
-    }
-
-    // Open on a display that answers at once; true when the link came up, a
-    // key reached the host and cells reached the display.
-    bool OpenAndServe(uint32_t* sequence) {
-        if (driver->Open("COM5", &host, "", "") != 1 || fields->m_linkUp != 1)
-            return false;
-        host.ClearRecords();
-        const int sent = SimKeysDelivered();
-        SimPressKey(0, 0x02, 0);
-        host.PumpUntil([&] { return SimKeysDelivered() > sent && !host.keys.empty(); }, 5000);
-        const bool key = host.keys.size() == 1 && host.keys[0].name == "JoystickAction";
-        return key && WriteUntilShown(host, 7, sequence, kRecoveryTimeoutMs) >= 0;
-    }
+    bool OpenAndServe(uint32_t* sequence) { return ::OpenAndServe(host, sequence); }
 
     // Close on a worker stuck in the library: returns in time and lets go of
     // it. The worker's thread is kept here (a handle of the test's own) to see it end.
     double CloseAbandoning() {
-        HANDLE worker = nullptr;
-        const HANDLE self = GetCurrentProcess();
-        DuplicateHandle(self, fields->m_hWorkerThread, self, &worker, SYNCHRONIZE, FALSE, 0);
+        const HANDLE worker = DuplicateThreadHandle(fields->m_hWorkerThread);
         const double ms = Timed([&] { driver->Close(); });
         if (fields->m_hWorkerThread == nullptr && worker != nullptr &&
             WaitForSingleObject(worker, 0) == WAIT_TIMEOUT)

@@ -17,18 +17,6 @@ constexpr char kDriverFile[] = "QornDriver.jlb";
 constexpr double kHostCallBoundMs = 3000;
 constexpr double kMarginMs = 1000;
 
-HANDLE DuplicateThread(HANDLE thread) {
-    HANDLE copy = nullptr;
-    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0);
-    return copy;
-}
-
-template <typename Call> double Timed(Call call) {
-    const LARGE_INTEGER start = Now();
-    call();
-    return MillisecondsSince(start);
-}
-
 // A window of the host's own, recording whether its message ran inside Close.
 std::atomic<bool> g_inClose{false};
 std::atomic<int> g_postedRanInClose{0}, g_postedRanAfter{0};
@@ -69,13 +57,7 @@ protected:
         SimSetDelay(3, 0); // the write under way keeps its delay
         return inIt;
     }
-    bool OpenAndServe(uint32_t* sequence) {
-        if (driver->Open("COM5", &host, "", "") != 1)
-            return false;
-        host.ClearRecords();
-        Press(0, 0x02, 0);
-        return host.keys.size() == 1 && WriteUntilShown(host, 4, sequence, kRecoveryTimeoutMs) >= 0;
-    }
+    bool OpenAndServe(uint32_t* sequence) { return ::OpenAndServe(host, sequence); }
 };
 
 // A write hangs, Close gives up on the worker, the host frees the library: the
@@ -84,7 +66,7 @@ protected:
 TEST_F(LifecycleTest, UnloadOnAWorkerTheDriverGaveUpOnIsClean) {
     uint32_t sequence = 0;
     OpenWithDisplay();
-    const HANDLE worker = DuplicateThread(fields->m_hWorkerThread);
+    const HANDLE worker = DuplicateThreadHandle(fields->m_hWorkerThread);
     ASSERT_TRUE(HangNextWrite(4000, &sequence));
     driver->Close();
     const int closes = SimCountCalls(2);
@@ -203,7 +185,7 @@ TEST_F(LifecycleTest, WindowsOfAnotherThreadNeverCallTheDriverAfterUnload) {
 TEST_F(LifecycleTest, CloseAndSuspendFromTwoThreadsWithTheWorkerStuck) {
     OpenWithDisplay();
     uint32_t sequence = 0;
-    const HANDLE worker = DuplicateThread(fields->m_hWorkerThread);
+    const HANDLE worker = DuplicateThreadHandle(fields->m_hWorkerThread);
     ASSERT_TRUE(HangNextWrite(6000, &sequence));
     double closeMs = 0, suspendMs = 0;
     std::thread closer([&] { closeMs = Timed([&] { driver->Close(); }); });

@@ -50,3 +50,9 @@ double MillisecondsSince(const LARGE_INTEGER& start) {
     return 1000.0 * static_cast<double>(Now().QuadPart - start.QuadPart) /
            static_cast<double>(frequency.QuadPart);
 }
+
+HANDLE DuplicateThreadHandle(HANDLE thread) {
+    HANDLE copy = nullptr;
+    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0);
+    return copy;
+}

@@ -36,3 +36,14 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
 
 double MillisecondsSince(const LARGE_INTEGER& start);
 LARGE_INTEGER Now();
+
+// How long the call took, in milliseconds.
+template <typename Call> double Timed(Call call) {
+    const LARGE_INTEGER start = Now();
+    call();
+    return MillisecondsSince(start);
+}
+
+// A handle of the caller's own on a thread, to wait for its end after the
+// driver has closed its handle; null if the system refuses.
+HANDLE DuplicateThreadHandle(HANDLE thread);
