@@ -22,17 +22,20 @@ constexpr unsigned kServiceTimerMs = 50; // worker's tick: one library service c
 constexpr unsigned kWorkerReadyTimeoutMs = 5000;
 constexpr unsigned kStopPauseMs = 25; // between the close and quit commands
 // How long the host's thread may wait on the worker. Past these the host goes
-// on: Open with the link still coming up on the worker; Close by disowning a
+// on: Open with the link still coming up on the worker; Close by abandoning a
 // worker stuck in the device library.
 constexpr unsigned kOpenLinkWaitMs = 5000;  // Open's wait for the worker's open of the link
 constexpr unsigned kHostCallBoundMs = 3000; // Close and SetSuspended return within this
-// ... of which their waits on the worker take at most this, leaving the rest
-// for what follows the waits (letting go of a worker, destroying the window).
+// ... of which their waits take at most this, leaving the rest for what follows
+// the waits (letting go of a worker, destroying the window).
 constexpr unsigned kHostWaitBudgetMs = kHostCallBoundMs - 200;
-constexpr unsigned kDisownRetryMs = 1; // a worker in the driver's own code is outside it at once
-// ... and it is let go of after this long even if it is not (a thread held by a
-// debugger, say): it then gives itself up at its next step outside.
-constexpr unsigned kDisownWaitMs = 100;
+// How long Open waits for a lifecycle call under way on another thread.
+constexpr unsigned kOpenTurnWaitMs = kHostWaitBudgetMs;
+// A Close from another thread waits for a key event being delivered to the
+// host, keeping this much of its bound for stopping the worker; it looks
+// whether the delivery has ended this often.
+constexpr unsigned kCloseStopReserveMs = 1000;
+constexpr unsigned kKeyDeliveryPollMs = 5;
 
 // ---- Link supervision ----
 constexpr unsigned kLinkSettleMs = 1000; // pause after the link opens, before size polls

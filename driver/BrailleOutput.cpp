@@ -8,6 +8,7 @@
 #include "DeviceCalls.h"
 #include "LinkSupervision.h"
 #include "SampleDriver.h"
+#include "Session.h"
 
 namespace {
 void SetSkipLimit(CBrailleSampleDriver* driver, int32_t limit) {
@@ -27,13 +28,17 @@ void NoteOutputCall(CBrailleSampleDriver* driver) {
 }
 
 // Queues a write of the latest cells unless one is queued already, which
-// will write these cells too. Nonzero when a write is queued.
+// will write these cells too: at most one write waits in the worker's queue.
+// Nonzero when a write is queued.
 int32_t RequestLatestCellsWrite(CBrailleSampleDriver* driver, int command) {
-    if (!driver->m_latestCells.ClaimWriteCommand())
+    const SessionRef session = CurrentSession(driver);
+    if (!session)
+        return 0;
+    if (session->writeQueued.exchange(true))
         return TRUE;
-    const int posted = PostCommand(driver, command, nullptr, 0, false);
+    const int posted = QueueCommand(*session, command, nullptr, 0);
     if (!posted)
-        driver->m_latestCells.ForgetQueuedWrite();
+        session->writeQueued = false;
     return posted;
 }
 
@@ -84,33 +89,39 @@ int32_t CBrailleSampleDriver::WriteStatusCells(const unsigned char* cells, int32
     return PostCommand(this, kCmdWriteStatus, cells, length, false);
 }
 
-bool WriteCellsToDevice(CBrailleSampleDriver* driver, const uint8_t* cells, int32_t count) {
-    if (!driver->m_linkUp)
+bool WriteCellsToDevice(DriverSession& session, const uint8_t* cells, int32_t count) {
+    if (!session.linkUp)
         return false;
-    if (DeviceWriteCells(static_cast<uint8_t>(count & 0xFF), cells) >= 1) {
-        driver->m_linkStale = 0;
-        driver->m_writeFailures = 0;
+    if (DeviceWriteCells(session, static_cast<uint8_t>(count & 0xFF), cells) >= 1) {
+        if (session.linkStale || session.writeFailures != 0) {
+            session.linkStale = 0;
+            session.writeFailures = 0;
+            PublishLinkState(session);
+        }
         return true;
     }
-    if (++driver->m_writeFailures <= qorn::kStaleAfterFailures)
-        return false;
-    driver->m_linkStale = 1;
-    if (driver->m_writeFailures > qorn::kRelinkAfterFailures)
-        Relink(driver);
+    ++session.writeFailures;
+    if (session.writeFailures > qorn::kStaleAfterFailures)
+        session.linkStale = 1;
+    PublishLinkState(session);
+    if (session.writeFailures > qorn::kRelinkAfterFailures)
+        Relink(session);
     return false;
 }
 
-void WriteLatestCells(CBrailleSampleDriver* driver, LatestWrite kind) {
+void WriteLatestCells(DriverSession& session, LatestWrite kind) {
+    if (kind == LatestWrite::kWriteCommand)
+        session.writeQueued = false; // the next host write queues anew
     // The worker's own copy: the library may keep reading it for as long as
     // its call lasts, whatever the host writes meanwhile.
     std::vector<uint8_t> cells;
     uint64_t version = 0;
-    if (!driver->m_latestCells.CopyOut(&cells, &version, kind == LatestWrite::kWriteCommand))
+    if (!session.driver->m_latestCells.CopyOut(&cells, &version))
         return;
     // A write command right behind a link-up finds its cells already shown.
-    if (kind == LatestWrite::kWriteCommand && version == driver->m_shownVersion)
+    if (kind == LatestWrite::kWriteCommand && version == session.shownVersion)
         return;
     const int32_t count = static_cast<int32_t>(cells.size());
-    if (WriteCellsToDevice(driver, cells.data(), count))
-        driver->m_shownVersion = version;
+    if (WriteCellsToDevice(session, cells.data(), count))
+        session.shownVersion = version;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 class CBrailleSampleDriver;
+struct DriverSession;
 
 // Host side, while the link is down: counts the refused call and, every
 // m_skipLimit + 1 calls, posts a re-link request to the worker.
@@ -12,7 +13,7 @@ void RefuseOutputCall(CBrailleSampleDriver* driver);
 
 // Worker side: writes the cells if the link is up and counts failures. True
 // when the display took them.
-bool WriteCellsToDevice(CBrailleSampleDriver* driver, const uint8_t* cells, int32_t count);
+bool WriteCellsToDevice(DriverSession& session, const uint8_t* cells, int32_t count);
 
 // Why the worker writes the host's latest cells.
 enum class LatestWrite {
@@ -21,4 +22,4 @@ enum class LatestWrite {
 };
 // Worker side: writes the host's latest cells, if the host has written any.
 // A write command skips cells the display is known to show already.
-void WriteLatestCells(CBrailleSampleDriver* driver, LatestWrite kind);
+void WriteLatestCells(DriverSession& session, LatestWrite kind);

@@ -1,5 +1,5 @@
-// Commands to the device worker. A command, its data and its ticket go into
-// the running worker's own queue (CommandQueue.h); the thread message posted
+// Commands to a session's device worker. A command, its data and its ticket
+// go into the worker's own queue (CommandQueue.h); the thread message posted
 // to the worker, numbered 1026 + n, is only a wake-up: it carries nothing the
 // worker reads, and the worker takes any message as one.
 #pragma once
@@ -11,6 +11,7 @@
 #include "CommandQueue.h"
 
 class CBrailleSampleDriver;
+struct DriverSession;
 
 enum WorkerCommand : int {
     kCmdQuit = 0,
@@ -40,24 +41,28 @@ constexpr UINT WM_WORKER_REGISTER_KEY_WINDOW = WM_WORKER_FIRST + kCmdRegisterKey
 constexpr UINT WM_WORKER_READ_DEVICE_DATA = WM_WORKER_FIRST + kCmdReadDeviceData;
 
 // Queues command n with a copy of the data (length + 1 bytes, zero-terminated)
-// to the running worker. Returns nonzero when queued, 0 when no worker runs.
-// With wait, as PostCommandWithin with the host's usual bound.
+// to the session's worker. Returns nonzero when queued: not once the worker
+// has ended or been given up on.
+int QueueCommand(DriverSession& session, int command, const void* data, int32_t length,
+                 TicketRef ticket = TicketRef());
+// Queues as QueueCommand and waits at most limitMs until the worker has handled
+// this very command (HostWait.h). Returns at once if nothing was queued.
+// *acknowledged tells whether the worker handled it in time, *answer (when
+// given) what it handed back then. Returns nonzero when queued.
+int QueueCommandWithin(DriverSession& session, int command, const void* data, int32_t length,
+                       DWORD limitMs, bool* acknowledged, CommandAnswer* answer = nullptr);
+
+// The same for the driver's current session; 0 when there is none. With wait,
+// PostCommand waits as QueueCommandWithin with the host's usual bound.
 int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
                 bool wait);
-
-// Queues as PostCommand and waits at most limitMs until the worker has handled
-// this very command, serving only messages sent to this thread meanwhile.
-// Returns at once if nothing was queued. *acknowledged tells whether the
-// worker handled it in time, *answer (when given) what it handed back then.
-// Returns nonzero when queued.
 int PostCommandWithin(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
                       DWORD limitMs, bool* acknowledged, CommandAnswer* answer = nullptr);
-
 // Queues the command with a ticket of the caller's, without waiting; a null
 // ticket when nothing was queued.
 TicketRef PostCommandWithTicket(CBrailleSampleDriver* driver, int command, const void* data,
                                 int32_t length);
 
-// Waits at most limitMs for the ticket's command to finish, serving only
-// messages sent to this thread. True when the worker handled it.
+// Waits at most limitMs for the ticket's command to finish (HostWait.h).
+// True when the worker handled it.
 bool WaitForTicket(const TicketRef& ticket, DWORD limitMs);

@@ -1,30 +1,38 @@
-// Every call the driver makes into the device library, on whichever thread
-// makes it. The library is another maker's code inside the screen reader's
-// process: anything it raises (an access violation, another compiler's C++
-// exception, any error code, a C++ exception of our own runtime) is contained
-// here, taken as that call failing, and reported to the debugger.
+// Every call the driver makes into the device library, all on workers. The
+// library is another maker's code inside the screen reader's process:
+// anything it raises (an access violation, a breakpoint, another compiler's
+// C++ exception, a C++ exception of our own runtime) is contained here, taken
+// as that call failing, and reported to the debugger.
 //
-// On the worker each call is also a time when the worker stands outside the
-// driver's code; a worker disowned meanwhile unwinds with WorkerDisowned as the
-// call returns, before it can touch the driver again.
+// One call at a time, process-wide: a worker the host gave up on may still be
+// inside the library when the next session's worker starts, and the library
+// need not allow two threads in it. Only workers wait for their turn here; a
+// worker whose session was abandoned makes no call once it has its turn,
+// except to close a link of its own.
 #pragma once
 
 #include <cstdint>
 
 #include <windows.h>
 
+struct DriverSession;
+
 // Ordinal 15: > 0 linked; 0 failed (also when the library faults); < 0 failed,
-// worth a retry with the text before the first ':'.
-int32_t DeviceOpenLink(const wchar_t* portName);
+// worth a retry with the text before the first ':'. A link that another
+// session's worker left open is closed first.
+int32_t DeviceOpenLink(DriverSession& session, const wchar_t* portName);
 // Ordinal 14: key events of the library go to this window as WM_BRAILLE_KEY.
-void DeviceRegisterKeyWindow(HWND window);
+void DeviceRegisterKeyWindow(DriverSession& session, HWND window);
 // Ordinal 10: < 0 not ready (also on a fault); else both bytes are filled.
-int32_t DeviceReadSize(uint8_t* first, uint8_t* second);
+int32_t DeviceReadSize(DriverSession& session, uint8_t* first, uint8_t* second);
 // Ordinal 3: < 1 failed (also on a fault).
-int32_t DeviceWriteCells(uint8_t count, const uint8_t* cells);
+int32_t DeviceWriteCells(DriverSession& session, uint8_t count, const uint8_t* cells);
 // Ordinal 9: > 0 when all three bytes are filled; 0 on a fault.
-int32_t DeviceReadData(uint8_t* first, uint8_t* second, uint8_t* third);
+int32_t DeviceReadData(DriverSession& session, uint8_t* first, uint8_t* second, uint8_t* third);
 // Ordinal 16.
-void DeviceService();
+void DeviceService(DriverSession& session);
 // Ordinal 2.
-void DeviceCloseLink();
+void DeviceCloseLink(DriverSession& session);
+// Ordinal 2, only if the session's worker opened the library's link and
+// nobody has closed it since; also for a session that was abandoned.
+void DeviceCloseOwnLink(const DriverSession& session);

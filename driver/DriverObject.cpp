@@ -20,19 +20,18 @@ CBrailleSampleDriver::CBrailleSampleDriver()
       m_hDiscoveryThread(nullptr), m_discoveredPort{}, m_discoveryCompleted(0),
       m_skipLimit(qorn::kSkipLimitNormal), m_relinkRequests(0), m_hWorkerThread(nullptr),
       m_hAckEvent(nullptr), m_workerThreadId(0), m_hNotifyWindow(nullptr),
-      m_windowClassName(kWindowClassName), m_pWorkerLaunch(nullptr), m_channelLock(SRWLOCK_INIT),
-      m_linkMayBeOpen(0), m_openAnswer(kOpenNotAwaited), m_lastOutputMs(0), m_lastLinkAttemptMs(0),
-      m_linkWanted(false), m_shownVersion(0) {
-    InitializeCriticalSection(&m_lifecycleLock);
-}
+      m_windowClassName(kWindowClassName), m_pSession(nullptr), m_sessionLock(SRWLOCK_INIT),
+      m_turnOwner(0), m_closeLeft(false), m_hTurnFree(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
+      m_lastOutputMs(0) {}
 
 // Unload: the link counts as down from here on, and nothing is left that can
 // call into the code about to go. The step runs under the loader lock (or as
 // the process ends), where a call into the device library could wait for
 // ever, so it calls none: a link still open is the host's Close's to close
-// (or, after a worker stuck in the library, the next Open's). The worker,
-// event and window are Close's to release; a worker the driver gave up on
-// holds this library until it ends, so this runs only once none is left.
+// (or, after a worker stuck in the library, that worker's as it ends). The
+// worker, event and window are Close's to release; every worker, and every
+// key delivery under way, holds this library until it ends, so this runs
+// only once none is left.
 CBrailleSampleDriver::~CBrailleSampleDriver() {
     m_alive = 0;
     m_linkUp = 0;
@@ -43,7 +42,8 @@ CBrailleSampleDriver::~CBrailleSampleDriver() {
         RetireNotifyWindows();
         UnregisterNotifyWindowClass(g_moduleHandle);
     }
-    DeleteCriticalSection(&m_lifecycleLock);
+    if (m_hTurnFree != nullptr)
+        CloseHandle(m_hTurnFree);
 }
 
 extern "C" __declspec(dllexport) IBrailleDriver* GetBrailleInterface(IBrailleDriver** driver) {

@@ -9,15 +9,18 @@
 
 namespace {
 
-// GCC's own exceptions (0x2047434x) carry no error severity: they pass the
-// filter and reach the catch (...) in RunShielded, which frees them properly.
-constexpr DWORD kSeverityMask = 0xC0000000;
-constexpr DWORD kSeverityError = 0xC0000000;
+// GCC's own exceptions (thrown, unwinding, forced unwinding: 0x20474343,
+// 0x21474343, 0x22474343) pass the filter and reach the catch (...) in
+// RunShielded, which frees them properly. Every other code ends the step,
+// whatever its severity: a breakpoint left in a release build (0x80000003) or
+// a guard page (0x80000001) would otherwise end the process.
+constexpr DWORD kGccExceptionMask = 0xF0FFFFFF;
+constexpr DWORD kGccException = 0x20474343;
 
-// Where QornRunShielded keeps the address for the exception code, from the
-// stack pointer after its prologue (the establisher frame): above the 32 bytes
-// of home space it gives the step.
-constexpr size_t kCodeSlotOffset = 32;
+// Where QornRunShielded keeps the address of the fault record, from the stack
+// pointer after its prologue (the establisher frame): above the 32 bytes of
+// home space it gives the step.
+constexpr size_t kFaultSlotOffset = 32;
 
 } // namespace
 
@@ -25,16 +28,19 @@ constexpr size_t kCodeSlotOffset = 32;
 // exception: 1 (execute handler) ends the step, 0 (continue search) lets it pass.
 extern "C" LONG QornShieldFilter(EXCEPTION_POINTERS* pointers, void* establisherFrame) {
     const DWORD code = pointers->ExceptionRecord->ExceptionCode;
-    if ((code & kSeverityMask) != kSeverityError)
+    if ((code & kGccExceptionMask) == kGccException)
         return EXCEPTION_CONTINUE_SEARCH;
-    DWORD* slot =
-        *reinterpret_cast<DWORD**>(static_cast<char*>(establisherFrame) + kCodeSlotOffset);
-    if (slot != nullptr)
-        *slot = code;
+    const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+    auto* fault =
+        *reinterpret_cast<ShieldedFault**>(static_cast<char*>(establisherFrame) + kFaultSlotOffset);
+    fault->code = code;
+    if ((code == EXCEPTION_ACCESS_VIOLATION || code == EXCEPTION_GUARD_PAGE) &&
+        record->NumberParameters >= 2)
+        fault->address = record->ExceptionInformation[1];
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-// int QornRunShielded(void (*step)(void*), void* context, DWORD* code): 1 when
+// int QornRunShielded(void (*step)(void*), void* context, ShieldedFault* fault): 1 when
 // the step returned, 0 when the handler unwound it to .Lshield_caught. The nop
 // keeps the call's return address inside the guarded range.
 asm(R"(
@@ -69,22 +75,22 @@ QornRunShielded:
     .seh_endproc
 )");
 
-extern "C" int QornRunShielded(void (*step)(void*), void* context, DWORD* code);
+extern "C" int QornRunShielded(void (*step)(void*), void* context, ShieldedFault* fault);
 
-bool RunShielded(void (*step)(void* context), void* context, DWORD* exceptionCode) {
-    DWORD code = 0;
+bool RunShielded(void (*step)(void* context), void* context, ShieldedFault* fault) {
+    ShieldedFault caught;
     bool returned = false;
     try {
-        returned = QornRunShielded(step, context, &code) != 0;
+        returned = QornRunShielded(step, context, &caught) != 0;
     } catch (...) {
-        code = kGccCppExceptionCode;
+        caught.code = kGccCppExceptionCode;
     }
     // Only now is the overflowed part of the stack unwound: the C runtime puts
     // back the guard page the overflow used up, without which the next
     // overflow on this thread would end the process.
-    if (!returned && code == EXCEPTION_STACK_OVERFLOW)
+    if (!returned && caught.code == EXCEPTION_STACK_OVERFLOW)
         _resetstkoflw();
-    if (!returned && exceptionCode != nullptr)
-        *exceptionCode = code;
+    if (!returned && fault != nullptr)
+        *fault = caught;
     return returned;
 }

@@ -1,8 +1,8 @@
-// Runs a step of the worker so that no exception the device library raises in
-// it can end the worker, whether a C++ exception of this toolchain's runtime or
-// a structured exception (an access violation, or a C++ exception of another
-// compiler's runtime, which reaches this code as a structured exception that
-// catch (...) does not see).
+// Runs a step so that no exception raised in it can end the thread, whether a
+// C++ exception of this toolchain's runtime or a structured exception (an
+// access violation, a breakpoint, or a C++ exception of another compiler's
+// runtime, which reaches this code as a structured exception that catch (...)
+// does not see).
 #pragma once
 
 #include <windows.h>
@@ -10,11 +10,18 @@
 // The code reported for a C++ exception of this toolchain's own runtime.
 constexpr DWORD kGccCppExceptionCode = 0x20474343;
 
+// What ended a step: the exception's code and, for an access to memory, the
+// address accessed (else 0).
+struct ShieldedFault {
+    DWORD code = 0;
+    ULONG_PTR address = 0;
+};
+
 // Runs step(context) on this thread and returns true when it ran to its end,
-// false when an exception ended it; the exception is dropped and, if
-// exceptionCode is given, its code stored there.
+// false when an exception ended it; the exception is dropped and, if fault
+// is given, described there.
 //
 // The step's frames must own nothing that needs a destructor: GCC's frames run
 // their cleanups only for GCC's own exceptions, so a structured exception
 // unwinds them without running any.
-bool RunShielded(void (*step)(void* context), void* context, DWORD* exceptionCode = nullptr);
+bool RunShielded(void (*step)(void* context), void* context, ShieldedFault* fault = nullptr);

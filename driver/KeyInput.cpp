@@ -1,44 +1,102 @@
 #include "KeyInput.h"
 
+#include <atomic>
 #include <cstdint>
 
+#include "DebugReport.h"
 #include "DeviceLibrary.h"
+#include "ExceptionShield.h"
+#include "HostWait.h"
+#include "KeyDeliveryExit.h"
 #include "KeyNames.h"
 #include "NotifyWindow.h"
 #include "SampleDriver.h"
 #include "TypedCharacter.h"
 
 namespace {
-constexpr DWORD kReadableProtection = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
-                                      PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
-                                      PAGE_EXECUTE_WRITECOPY;
+
+// Key events being delivered to the host, and the thread of the latest: a
+// Close from another thread waits for them, so that no host callback runs
+// once Close has returned.
+std::atomic<long> g_deliveries{0};
+std::atomic<DWORD> g_deliveryThread{0};
+
+struct RecordRead {
+    const KeyEvent* from;
+    KeyEvent keys;
+};
+
+// A read that hit a guard page took the guard away from whoever owns the page
+// (a thread's stack, say), which needs it back.
+void RestoreGuardPage(ULONG_PTR address) {
+    MEMORY_BASIC_INFORMATION info;
+    DWORD previous = 0;
+    void* page = reinterpret_cast<void*>(address);
+    if (VirtualQuery(page, &info, sizeof info) != 0)
+        VirtualProtect(page, 1, info.Protect | PAGE_GUARD, &previous);
 }
 
-bool IsReadableMemory(const void* address, size_t size) {
-    // A range that would run past the end of the address space wraps around
-    // and would look empty below.
-    if (address == nullptr || size > UINTPTR_MAX - reinterpret_cast<uintptr_t>(address))
-        return false;
-    const auto* p = static_cast<const char*>(address);
-    const char* end = p + size;
-    while (p < end) {
-        MEMORY_BASIC_INFORMATION info;
-        if (VirtualQuery(p, &info, sizeof info) == 0 || info.State != MEM_COMMIT ||
-            (info.Protect & kReadableProtection) == 0 || (info.Protect & PAGE_GUARD) != 0)
-            return false;
-        p = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+// The record lies in the device library's memory, or anywhere at all in a
+// message another program sent: it is read inside the shield, so a bad or
+// freed address costs the event, never the host.
+bool ReadKeyRecord(LPARAM lParam, KeyEvent* keys) {
+    RecordRead read{reinterpret_cast<const KeyEvent*>(lParam), {}};
+    ShieldedFault fault;
+    if (RunShielded(
+            [](void* c) { static_cast<RecordRead*>(c)->keys = *static_cast<RecordRead*>(c)->from; },
+            &read, &fault)) {
+        *keys = read.keys;
+        return true;
     }
-    return true;
+    if (fault.code == EXCEPTION_GUARD_PAGE)
+        RestoreGuardPage(fault.address);
+    return false;
 }
 
-LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+struct Delivery {
+    CBrailleSampleDriver* driver;
+    KeyEvent keys;
+};
+
+// Counted while it runs. The host's callbacks run inside the shield too: an
+// exception they let escape ends this event, not the count or the thread.
+void Deliver(CBrailleSampleDriver* driver, const KeyEvent& keys) {
+    g_deliveryThread = GetCurrentThreadId();
+    ++g_deliveries;
+    Delivery delivery{driver, keys};
+    ShieldedFault fault;
+    if (!RunShielded(
+            [](void* c) {
+                auto* d = static_cast<Delivery*>(c);
+                d->driver->OnBrailleKey(&d->keys);
+            },
+            &delivery, &fault))
+        ReportToDebugger(L"the host's key callback raised 0x%08lX; that key event ends there",
+                         static_cast<unsigned long>(fault.code));
+    --g_deliveries;
+}
+
+} // namespace
+
+void AwaitKeyDeliveriesElsewhere(const Deadline& deadline, DWORD leaveMs) {
+    while (g_deliveries > 0 && g_deliveryThread != GetCurrentThreadId() &&
+           deadline.Remaining() > leaveMs)
+        PauseServingSentMessages(qorn::kKeyDeliveryPollMs);
+}
+
+// The window procedure's work. A key delivery holds the driver library loaded
+// (*release) until the thread has left the driver's code (KeyDeliveryExit.h).
+extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                        HMODULE* release) {
     if (message == WM_NCDESTROY)
         ForgetNotifyWindow(window);
     if (!IsWindow(window) || window != g_driver.m_hNotifyWindow || message != WM_BRAILLE_KEY)
         return DefWindowProcA(window, message, wParam, lParam);
-    const auto* event = reinterpret_cast<const KeyEvent*>(lParam);
-    if (g_driver.m_pHostCallback != nullptr && IsReadableMemory(event, sizeof(KeyEvent)))
-        g_driver.OnBrailleKey(event);
+    KeyEvent keys;
+    if (g_driver.m_pHostCallback != nullptr && ReadKeyRecord(lParam, &keys)) {
+        *release = HoldDriverForKeyDelivery();
+        Deliver(&g_driver, keys);
+    }
     return 0;
 }
 

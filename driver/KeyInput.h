@@ -1,10 +1,16 @@
-// The notification window's procedure: key events from the device library.
+// The notification window's procedure: key events from the device library,
+// delivered to the host.
 #pragma once
 
 #include <windows.h>
 
-LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+#include "Clock.h"
 
-// True when the size bytes at address can be read: a key record handed to the
-// window with a bad address is ignored rather than read.
-bool IsReadableMemory(const void* address, size_t size);
+// The hidden window's procedure as the system calls it (KeyDeliveryExit.cpp).
+extern "C" LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam);
+
+// Waits, serving sent messages, until no key event is being delivered to the
+// host on a thread other than the caller's, or until only leaveMs is left
+// before the deadline.
+void AwaitKeyDeliveriesElsewhere(const Deadline& deadline, DWORD leaveMs);

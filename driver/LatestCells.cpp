@@ -13,31 +13,11 @@ bool LatestCells::Replace(const uint8_t* cells, int32_t count) {
     return true;
 }
 
-bool LatestCells::ClaimWriteCommand() {
+bool LatestCells::CopyOut(std::vector<uint8_t>* cells, uint64_t* version) const {
     ScopedLock locked(&lock_);
-    if (writeQueued_)
-        return false;
-    writeQueued_ = true;
-    return true;
-}
-
-void LatestCells::ForgetQueuedWrite() {
-    ScopedLock locked(&lock_);
-    writeQueued_ = false;
-}
-
-bool LatestCells::CopyOut(std::vector<uint8_t>* cells, uint64_t* version, bool takeWriteCommand) {
-    ScopedLock locked(&lock_);
-    if (takeWriteCommand)
-        writeQueued_ = false;
     if (version_ == 0)
         return false;
     cells->assign(cells_.begin(), cells_.end());
     *version = version_;
     return true;
-}
-
-bool LatestCells::WriteCommandQueued() const {
-    ScopedLock locked(&lock_);
-    return writeQueued_;
 }

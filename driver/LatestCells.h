@@ -3,9 +3,7 @@
 // when its write command runs, and again after every link-up, so the display
 // always comes to show the latest cells, never a backlog of older ones.
 //
-// At most one write command waits in the worker's queue: a host write posts
-// one only when none is queued. The lock is held only to copy cells in or out,
-// never across a device call.
+// The lock is held only to copy cells in or out, never across a device call.
 #pragma once
 
 #include <cstdint>
@@ -23,24 +21,13 @@ public:
     // whatever the count). False, with the place unchanged, when there is no
     // memory for them.
     bool Replace(const uint8_t* cells, int32_t count);
-    // Host side: true when the caller is to post a write command, because none
-    // is queued; the place then counts one as queued.
-    bool ClaimWriteCommand();
-    // Host side: no write command is queued after all: the one claimed could
-    // not be posted, or the worker whose queue held it is gone.
-    void ForgetQueuedWrite();
-
     // Worker side: copies the cells out, with their version (1 for the host's
-    // first cells, one more for each replacement). With takeWriteCommand, the
-    // queued write command is the one running: the next host write posts anew.
-    // False when the host has written nothing yet.
-    bool CopyOut(std::vector<uint8_t>* cells, uint64_t* version, bool takeWriteCommand);
-
-    bool WriteCommandQueued() const;
+    // first cells, one more for each replacement). False when the host has
+    // written nothing yet.
+    bool CopyOut(std::vector<uint8_t>* cells, uint64_t* version) const;
 
 private:
     mutable SRWLOCK lock_ = SRWLOCK_INIT;
     std::vector<uint8_t> cells_;
     uint64_t version_ = 0; // 0: the host has written nothing yet
-    bool writeQueued_ = false;
 };

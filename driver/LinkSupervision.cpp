@@ -7,62 +7,64 @@
 #include "Clock.h"
 #include "DeviceCalls.h"
 #include "SampleDriver.h"
-#include "WorkerOwnership.h"
+#include "Session.h"
 
 namespace {
 
 // The library gets a copy of the name: a call it never returns from keeps
-// reading it long after this worker was given up and another took the field.
-int32_t OpenOnPortName(CBrailleSampleDriver* driver) {
+// reading it long after this worker was given up on.
+int32_t OpenOnPortName(DriverSession& session) {
     wchar_t name[qorn::kPortNameChars + 1];
-    wcsncpy(name, driver->m_portNameW, qorn::kPortNameChars);
-    name[qorn::kPortNameChars] = L'\0';
-    int32_t result = DeviceOpenLink(name);
+    wmemcpy(name, session.portNameW, qorn::kPortNameChars + 1);
+    int32_t result = DeviceOpenLink(session, name);
     if (result >= 0)
         return result;
     wchar_t prefix[qorn::kPortNameChars + 1];
     if (PortNameBeforeColon(name, prefix, qorn::kPortNameChars + 1) > 0)
-        result = DeviceOpenLink(prefix);
+        result = DeviceOpenLink(session, prefix);
     return result;
 }
 
-void MarkLinkUp(CBrailleSampleDriver* driver) {
-    driver->m_writeFailures = 0;
-    driver->m_skippedWrites = 0;
-    driver->m_skipLimit = qorn::kSkipLimitNormal;
-    driver->m_relinkRequests = 0;
-    driver->m_linkUp = 1;
-    driver->m_linkStale = 0;
-    driver->m_linkMayBeOpen = 0;
+void MarkLinkUp(DriverSession& session) {
+    session.writeFailures = 0;
+    session.linkUp = 1;
+    session.linkStale = 0;
+    PublishLinkState(session, LinkNews::kCameUp);
 }
 
 // A display that reports no cells fails the Open that waits for it. After that
 // (a re-link, or an open that Open stopped waiting for) the host already counts
 // on the cells it was told of, so the count stays.
-void TakeNoCells(CBrailleSampleDriver* driver, LinkUpKind kind) {
+void TakeNoCells(DriverSession& session, LinkUpKind kind) {
     if (kind == LinkUpKind::kOpenCommand &&
-        driver->m_openAnswer.exchange(kOpenSawNoCells) != kOpenGaveUp)
-        driver->m_cellCount = 0;
+        session.openAnswer.exchange(kOpenSawNoCells) != kOpenGaveUp)
+        session.cellCount = 0;
 }
 
 // Polls the display size; if every poll fails the cell count stays as it is
 // (12 from the open command, or what an earlier link reported).
-void ReadCellCount(CBrailleSampleDriver* driver, LinkUpKind kind) {
+void ReadCellCount(DriverSession& session, LinkUpKind kind) {
     for (int attempt = 0; attempt < qorn::kSizePollAttempts; ++attempt) {
         uint8_t first = 0, second = 0;
-        if (DeviceReadSize(&first, &second) >= 0) {
+        if (DeviceReadSize(session, &first, &second) >= 0) {
             const int32_t cells = std::min(first, second);
             if (cells > 0)
-                driver->m_cellCount = cells;
+                session.cellCount = cells;
             else
-                TakeNoCells(driver, kind);
+                TakeNoCells(session, kind);
+            PublishLinkState(session);
             return;
         }
-        PauseOutsideDriver(qorn::kSizePollIntervalMs);
+        PauseWorker(session, qorn::kSizePollIntervalMs);
     }
 }
 
 } // namespace
+
+void PauseWorker(const DriverSession& session, unsigned milliseconds) {
+    if (!session.abandoned)
+        Sleep(milliseconds);
+}
 
 int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size) {
     const wchar_t* colon = wcschr(name, L':');
@@ -76,82 +78,84 @@ int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size) {
 
 // The link counts as down before the library is asked to close it, so a
 // library that fails or throws while closing cannot leave it marked up.
-void CloseLink(CBrailleSampleDriver* driver) {
-    driver->m_shownVersion = 0;
-    driver->m_linkUp = 0;
-    driver->m_linkStale = 0;
-    driver->m_linkMayBeOpen = 0;
-    DeviceCloseLink();
+void CloseLink(DriverSession& session) {
+    session.shownVersion = 0;
+    session.linkUp = 0;
+    session.linkStale = 0;
+    PublishLinkState(session);
+    DeviceCloseLink(session);
 }
 
-void LinkUp(CBrailleSampleDriver* driver, LinkUpKind kind) {
-    const int32_t opened = OpenOnPortName(driver);
-    driver->m_lastLinkAttemptMs = MonotonicMs();
+void LinkUp(DriverSession& session, LinkUpKind kind) {
+    const int32_t opened = OpenOnPortName(session);
+    session.lastLinkAttemptMs = MonotonicMs();
     if (opened <= 0)
         return;
-    MarkLinkUp(driver);
-    if (const HWND window = driver->m_hNotifyWindow)
-        DeviceRegisterKeyWindow(window);
+    MarkLinkUp(session);
+    if (const HWND window = session.keyWindow)
+        DeviceRegisterKeyWindow(session, window);
     // Output posted during the pause waits in the worker's queue.
-    PauseOutsideDriver(qorn::kLinkSettleMs);
-    ReadCellCount(driver, kind);
+    PauseWorker(session, qorn::kLinkSettleMs);
+    ReadCellCount(session, kind);
     // Whatever brought the link back, the display shows the host's latest
     // cells before anything else (nothing, if the host has written none).
-    WriteLatestCells(driver, LatestWrite::kLinkUp);
+    WriteLatestCells(session, LatestWrite::kLinkUp);
 }
 
-void OpenLink(CBrailleSampleDriver* driver, const char* name, int32_t length) {
-    if (driver->m_linkUp || driver->m_linkMayBeOpen)
-        CloseLink(driver);
+void OpenLink(DriverSession& session, const char* name, int32_t length) {
+    if (session.linkUp)
+        CloseLink(session);
     int converted = 0;
     if (name != nullptr && length > 0)
         converted =
-            MultiByteToWideChar(CP_ACP, 0, name, length, driver->m_portNameW, qorn::kPortNameChars);
-    driver->m_portNameW[converted > 0 ? converted : 0] = L'\0';
+            MultiByteToWideChar(CP_ACP, 0, name, length, session.portNameW, qorn::kPortNameChars);
+    session.portNameW[converted > 0 ? converted : 0] = L'\0';
+    PublishLinkState(session);
     if (converted <= 0)
         return; // empty, or too long for the device library: the link stays down
-    LinkUp(driver, LinkUpKind::kOpenCommand);
+    LinkUp(session, LinkUpKind::kOpenCommand);
 }
 
-void Relink(CBrailleSampleDriver* driver) {
-    if (driver->m_linkUp)
-        CloseLink(driver);
-    LinkUp(driver, LinkUpKind::kRelink);
+void Relink(DriverSession& session) {
+    if (session.linkUp)
+        CloseLink(session);
+    LinkUp(session, LinkUpKind::kRelink);
 }
 
 namespace {
 // The display may not show what the host last sent: the link is down, or the
 // latest write failed.
-bool DisplayMayBeBehind(const CBrailleSampleDriver* driver) {
-    return !driver->m_linkUp || driver->m_writeFailures > 0;
+bool DisplayMayBeBehind(const DriverSession& session) {
+    return !session.linkUp || session.writeFailures > 0;
 }
 
-bool RetryWanted(const CBrailleSampleDriver* driver) {
-    return driver->m_alive && driver->m_linkWanted && !driver->m_suspended &&
-           driver->m_portNameW[0] != L'\0' && DisplayMayBeBehind(driver);
+bool RetryWanted(const DriverSession& session) {
+    const CBrailleSampleDriver* driver = session.driver;
+    return driver->m_alive && session.linkWanted && !driver->m_suspended &&
+           session.portNameW[0] != L'\0' && DisplayMayBeBehind(session) && !session.abandoned;
 }
 
 // When the host's silence and the spacing after the last attempt both allow a retry.
-uint64_t RetryDueMs(const CBrailleSampleDriver* driver) {
-    return std::max<uint64_t>(driver->m_lastOutputMs + qorn::kSilentRetryAfterMs,
-                              driver->m_lastLinkAttemptMs + qorn::kSilentRetryIntervalMs);
+uint64_t RetryDueMs(const DriverSession& session) {
+    return std::max<uint64_t>(session.driver->m_lastOutputMs + qorn::kSilentRetryAfterMs,
+                              session.lastLinkAttemptMs + qorn::kSilentRetryIntervalMs);
 }
 } // namespace
 
-void RetryLinkWhileHostSilent(CBrailleSampleDriver* driver) {
-    if (!RetryWanted(driver))
+void RetryLinkWhileHostSilent(DriverSession& session) {
+    if (!RetryWanted(session))
         return;
     const uint64_t now = MonotonicMs();
-    const uint64_t due = RetryDueMs(driver);
+    const uint64_t due = RetryDueMs(session);
     if (due > now) {
         // Due before the next tick: wait for it here, so the retry is not up
         // to a tick late. A host that writes meanwhile is no longer silent.
         if (due - now >= qorn::kServiceTimerMs)
             return;
-        const uint64_t lastOutput = driver->m_lastOutputMs;
-        PauseOutsideDriver(static_cast<DWORD>(due - now));
-        if (!RetryWanted(driver) || driver->m_lastOutputMs != lastOutput)
+        const uint64_t lastOutput = session.driver->m_lastOutputMs;
+        PauseWorker(session, static_cast<DWORD>(due - now));
+        if (!RetryWanted(session) || session.driver->m_lastOutputMs != lastOutput)
             return;
     }
-    Relink(driver);
+    Relink(session);
 }

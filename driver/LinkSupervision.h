@@ -1,23 +1,23 @@
-// Bringing the link to the display up and down, on the worker thread. A fault
-// of the device library in any of these counts as that call failing
-// (DeviceCalls.h); a worker disowned during a call unwinds with WorkerDisowned.
+// Bringing a session's link to the display up and down, on its worker. A
+// fault of the device library in any of these counts as that call failing
+// (DeviceCalls.h).
 #pragma once
 
 #include <cstdint>
 
-class CBrailleSampleDriver;
+struct DriverSession;
 
 // What brought the link up: the open command, or a re-link of any kind.
 enum class LinkUpKind { kOpenCommand, kRelink };
 
 // Stores the narrow port name (length bytes) and brings the link up on it.
-void OpenLink(CBrailleSampleDriver* driver, const char* name, int32_t length);
+void OpenLink(DriverSession& session, const char* name, int32_t length);
 // Opens the link on the stored port name.
-void LinkUp(CBrailleSampleDriver* driver, LinkUpKind kind);
+void LinkUp(DriverSession& session, LinkUpKind kind);
 // Closes the link if it is up, then LinkUp.
-void Relink(CBrailleSampleDriver* driver);
+void Relink(DriverSession& session);
 // Closes the link (device library close) and clears the link flags.
-void CloseLink(CBrailleSampleDriver* driver);
+void CloseLink(DriverSession& session);
 
 // On every tick of the worker: while the host is silent, the worker itself
 // re-links a display that may not show the host's latest cells (link down,
@@ -25,7 +25,10 @@ void CloseLink(CBrailleSampleDriver* driver);
 // kSilentRetryAfterMs and at most every kSilentRetryIntervalMs. Only while the
 // host wants the link (opened, not suspended) and a port name is known. While
 // the host is active, its refused calls alone ask for re-links.
-void RetryLinkWhileHostSilent(CBrailleSampleDriver* driver);
+void RetryLinkWhileHostSilent(DriverSession& session);
+
+// A pause of the worker; none once its session was abandoned.
+void PauseWorker(const DriverSession& session, unsigned milliseconds);
 
 // The text before the first ':' of a port name, when there is such a text
 // (the ':' not first); else 0. Writes at most size wide characters with the terminator.

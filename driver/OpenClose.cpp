@@ -1,11 +1,14 @@
-// Opening, closing and suspending the display.
+// Opening, closing and suspending the display: one session per successful
+// Open (Session.h), one lifecycle call at a time (LifecycleTurn.h).
 #include <cstring>
 #include <string>
 
-#include "Clock.h"
 #include "CommandChannel.h"
 #include "DebugReport.h"
 #include "DiscoveryThread.h"
+#include "HostWait.h"
+#include "KeyInput.h"
+#include "LifecycleTurn.h"
 #include "NotifyWindow.h"
 #include "PortText.h"
 #include "SampleDriver.h"
@@ -13,50 +16,17 @@
 
 namespace {
 
-// Holds the driver's lifecycle lock for a scope (recursively).
-class LifecycleGuard {
-public:
-    explicit LifecycleGuard(CBrailleSampleDriver* driver) : lock_(&driver->m_lifecycleLock) {
-        EnterCriticalSection(lock_);
-    }
-    ~LifecycleGuard() { LeaveCriticalSection(lock_); }
-    LifecycleGuard(const LifecycleGuard&) = delete;
-    LifecycleGuard& operator=(const LifecycleGuard&) = delete;
+// The key window: the driver's field, and the session's copy, which its worker
+// registers with the library at every link-up.
+void SetKeyWindow(CBrailleSampleDriver* driver, DriverSession* session, HWND window) {
+    driver->m_hNotifyWindow = window;
+    if (session != nullptr)
+        session->keyWindow = window;
+}
 
-private:
-    CRITICAL_SECTION* lock_;
-};
-
-void ReleaseEventAndWindow(CBrailleSampleDriver* driver) {
-    if (driver->m_hAckEvent != nullptr)
-        CloseHandle(driver->m_hAckEvent);
-    driver->m_hAckEvent = nullptr;
+void ReleaseWindow(CBrailleSampleDriver* driver, DriverSession* session) {
     DestroyNotifyWindow(driver->m_hNotifyWindow);
-    driver->m_hNotifyWindow = nullptr;
-}
-
-// The stop sequence, all of it within kHostWaitBudgetMs. A worker that does not
-// answer in time is stuck in the device library: it is abandoned.
-void StopWorker(CBrailleSampleDriver* driver) {
-    const Deadline deadline(qorn::kHostWaitBudgetMs);
-    bool closed = false, quit = false;
-    PostCommandWithin(driver, kCmdClose, nullptr, 0, deadline.Remaining(), &closed);
-    Sleep(qorn::kStopPauseMs);
-    if (closed)
-        PostCommandWithin(driver, kCmdQuit, nullptr, 0, deadline.Remaining(), &quit);
-    if (quit)
-        ReleaseWorker(driver, deadline.Remaining());
-    else
-        AbandonWorker(driver, closed ? L"the wait for the quit command"
-                                     : L"the wait for the close command");
-}
-
-// Whatever an earlier session left (a running worker, its event, a window made
-// by a resume after Close) is released before a new one starts.
-void EndEarlierSession(CBrailleSampleDriver* driver) {
-    if (driver->m_hWorkerThread != nullptr)
-        StopWorker(driver);
-    ReleaseEventAndWindow(driver);
+    SetKeyWindow(driver, session, nullptr);
 }
 
 // Runs the discovery for at most its bound; a port it found replaces the text.
@@ -67,8 +37,9 @@ void DiscoverPort(CBrailleSampleDriver* driver, std::string& workingPort) {
         return;
     driver->m_hDiscoveryThread = thread.handle;
     driver->m_discoveryThreadId = thread.id;
+    WaitServingSentMessages(thread.handle, Deadline(qorn::kDriverDiscoveryTimeoutMs));
     DiscoveryResult result;
-    const bool ended = FinishDiscovery(thread, qorn::kDriverDiscoveryTimeoutMs, result);
+    const bool ended = FinishDiscovery(thread, 0, result);
     driver->m_hDiscoveryThread = nullptr;
     if (!ended || !result.completed)
         return;
@@ -82,18 +53,18 @@ void DiscoverPort(CBrailleSampleDriver* driver, std::string& workingPort) {
 // Has the worker open the link, waiting at most until the deadline. An open
 // still running then goes on on the worker; Open goes on with the 12 cells the
 // open command set. False when the display reported no cells.
-bool OpenLinkOnWorker(CBrailleSampleDriver* driver, const std::string& workingPort,
+bool OpenLinkOnWorker(DriverSession& session, const std::string& workingPort,
                       const Deadline& linkBound) {
-    driver->m_openAnswer = kOpenAwaited;
+    session.openAnswer = kOpenAwaited;
     bool answered = false;
-    const int posted = PostCommandWithin(driver, kCmdOpen, workingPort.data(),
-                                         static_cast<int32_t>(workingPort.size()),
-                                         linkBound.Remaining(), &answered);
-    const long answer = driver->m_openAnswer.exchange(kOpenGaveUp);
-    if (!posted)
+    const int queued = QueueCommandWithin(session, kCmdOpen, workingPort.data(),
+                                          static_cast<int32_t>(workingPort.size()),
+                                          linkBound.Remaining(), &answered);
+    const long answer = session.openAnswer.exchange(kOpenGaveUp);
+    if (!queued)
         return false;
     if (answered)
-        return driver->m_cellCount > 0;
+        return session.cellCount > 0;
     if (answer == kOpenSawNoCells)
         return false;
     ReportToDebugger(L"Open's wait for the link (%lu ms) gave up; the link comes up on the "
@@ -102,45 +73,51 @@ bool OpenLinkOnWorker(CBrailleSampleDriver* driver, const std::string& workingPo
     return true;
 }
 
-// On success, *linkTimeLeftMs is what is left of Open's bound for the link.
-bool StartSession(CBrailleSampleDriver* driver, const std::string& workingPort,
-                  DWORD* linkTimeLeftMs) {
-    driver->m_hAckEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (driver->m_hAckEvent == nullptr) {
-        ReleaseEventAndWindow(driver);
-        return false;
-    }
-    ResetEvent(driver->m_hAckEvent);
-    if (!StartWorker(driver)) {
-        ReleaseEventAndWindow(driver);
-        return false;
-    }
-    if (!AwaitWorkerReady(driver, qorn::kWorkerReadyTimeoutMs)) {
-        ReleaseEventAndWindow(driver);
-        return false;
+// Everything of Open up to a session whose link is open or coming up. After
+// each wait, a Close left to this call stops it; the Close then ends whatever
+// it started. On success, *linkTimeLeftMs is what is left of the link's bound.
+SessionRef StartOpenSession(CBrailleSampleDriver* driver, const LifecycleTurn& turn,
+                            const char* port, DWORD* linkTimeLeftMs) {
+    if (const SessionRef earlier = CurrentSession(driver))
+        StopSession(*earlier, Deadline(qorn::kHostWaitBudgetMs));
+    ReleaseWindow(driver, nullptr); // one a resume made after Close
+    std::string workingPort = UpperCasePortText(port);
+    if (AsksForDiscovery(workingPort))
+        DiscoverPort(driver, workingPort);
+    if (turn.CloseLeft())
+        return SessionRef();
+    SessionRef session = StartSession(driver);
+    if (!session)
+        return session;
+    if (!AwaitWorkerReady(*session, qorn::kWorkerReadyTimeoutMs)) {
+        Detach(*session);
+        return SessionRef();
     }
     const Deadline linkBound(qorn::kOpenLinkWaitMs);
-    if (!OpenLinkOnWorker(driver, workingPort, linkBound)) {
-        StopWorker(driver);
-        ReleaseEventAndWindow(driver);
-        return false;
+    if (turn.CloseLeft())
+        return SessionRef();
+    if (!OpenLinkOnWorker(*session, workingPort, linkBound)) {
+        StopSession(*session, Deadline(qorn::kHostWaitBudgetMs));
+        return SessionRef();
     }
+    if (turn.CloseLeft())
+        return SessionRef();
     *linkTimeLeftMs = linkBound.Remaining();
-    return true;
+    return session;
 }
 
 // The worker registers the window with the device library, which may take as
 // long as it likes: Open waits only for what is left of its bound for the
 // link, and not at all when an open of the link still runs on the worker
 // (the registration then follows it there).
-void RegisterKeyWindowOnWorker(CBrailleSampleDriver* driver, HWND window, DWORD waitMs) {
+void RegisterKeyWindowOnWorker(DriverSession& session, HWND window, DWORD waitMs) {
     if (waitMs == 0) {
-        PostCommand(driver, kCmdRegisterKeyWindow, &window, sizeof window, false);
+        QueueCommand(session, kCmdRegisterKeyWindow, &window, sizeof window);
         return;
     }
     bool registered = false;
-    if (PostCommandWithin(driver, kCmdRegisterKeyWindow, &window, sizeof window, waitMs,
-                          &registered) &&
+    if (QueueCommandWithin(session, kCmdRegisterKeyWindow, &window, sizeof window, waitMs,
+                           &registered) &&
         !registered)
         ReportToDebugger(L"Open's wait for the key window's registration (%lu ms) gave up; the "
                          L"worker registers it when the device library answers",
@@ -149,49 +126,66 @@ void RegisterKeyWindowOnWorker(CBrailleSampleDriver* driver, HWND window, DWORD 
 
 } // namespace
 
+void CloseInTurn(CBrailleSampleDriver* driver, const Deadline& bound) {
+    const SessionRef session = CurrentSession(driver);
+    if (!session && !driver->m_opened)
+        return;
+    AwaitKeyDeliveriesElsewhere(bound, qorn::kCloseStopReserveMs);
+    if (session)
+        StopSession(*session, bound);
+    else
+        PauseServingSentMessages(qorn::kStopPauseMs); // the stop sequence without a worker
+    ReleaseWindow(driver, nullptr);
+}
+
 int32_t CBrailleSampleDriver::Open(const char* port, IBrailleHostCallback* callback,
                                    const char* text1, const char* text2) {
-    const LifecycleGuard serialised(this);
+    LifecycleTurn turn(this, Deadline(qorn::kOpenTurnWaitMs), L"Open",
+                       LifecycleTurn::IfMissed::kRefuse);
+    if (!turn.held())
+        return 0;
     DWORD linkTimeLeftMs = 0;
+    SessionRef session;
     try {
-        EndEarlierSession(this);
-        std::string workingPort = UpperCasePortText(port);
-        if (AsksForDiscovery(workingPort))
-            DiscoverPort(this, workingPort);
-        if (!StartSession(this, workingPort, &linkTimeLeftMs))
-            return 0;
+        session = StartOpenSession(this, turn, port, &linkTimeLeftMs);
     } catch (...) {
         return 0; // no memory for the port text
     }
+    if (!session)
+        return 0;
     m_pHostCallback = callback;
     CopyHostText(m_hostText1, text1);
     CopyHostText(m_hostText2, text2);
     RegisterNotifyWindowClass(g_moduleHandle); // fails harmlessly after the first Open
-    m_hNotifyWindow = CreateNotifyWindow(g_moduleHandle);
+    SetKeyWindow(this, session.get(), CreateNotifyWindow(g_moduleHandle));
     m_opened = 1;
     m_suspended = 0;
-    RegisterKeyWindowOnWorker(this, m_hNotifyWindow, linkTimeLeftMs);
-    return 1;
+    RegisterKeyWindowOnWorker(*session, m_hNotifyWindow, linkTimeLeftMs);
+    return turn.End() ? 0 : 1; // a Close left to this Open has closed it again
 }
 
 void CBrailleSampleDriver::Close() {
-    const LifecycleGuard serialised(this);
-    if (!m_opened)
-        return;
-    StopWorker(this);
-    ReleaseEventAndWindow(this);
+    const Deadline bound(qorn::kHostWaitBudgetMs);
+    LifecycleTurn turn(this, bound, L"Close", LifecycleTurn::IfMissed::kLeaveToCallUnderWay);
+    if (turn.held())
+        CloseInTurn(this, bound);
 }
 
 int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
-    const LifecycleGuard serialised(this);
+    const Deadline bound(qorn::kHostWaitBudgetMs);
+    LifecycleTurn turn(this, bound, L"SetSuspended", LifecycleTurn::IfMissed::kRefuse);
+    if (!turn.held())
+        return 0;
+    const SessionRef session = CurrentSession(this);
     m_suspended = static_cast<uint32_t>(suspend);
-    if (suspend != 0) {
-        DestroyNotifyWindow(m_hNotifyWindow);
-        m_hNotifyWindow = nullptr;
-    } else if (m_hNotifyWindow == nullptr) {
-        m_hNotifyWindow = CreateNotifyWindow(g_moduleHandle);
-    }
+    if (suspend != 0)
+        ReleaseWindow(this, session.get());
+    else if (m_hNotifyWindow == nullptr)
+        SetKeyWindow(this, session.get(), CreateNotifyWindow(g_moduleHandle));
+    if (!session)
+        return 0;
     // A worker busy in the device library past the bound keeps the command
     // queued and carries it out once the call returns: the driver stays open.
-    return PostCommand(this, kCmdSuspend, nullptr, suspend, true);
+    bool handled = false;
+    return QueueCommandWithin(*session, kCmdSuspend, nullptr, suspend, bound.Remaining(), &handled);
 }

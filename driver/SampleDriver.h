@@ -13,10 +13,11 @@
 #include "KeyEvent.h"
 #include "LatestCells.h"
 
-struct WorkerLaunch;
+struct DriverSession;
 
-// Fields shared between threads are atomics of the listed width: each is written
-// by one thread and read whole by others, with no lock anywhere.
+// Fields shared between threads are atomics of the listed width, read whole.
+// The link fields mirror the current session's, which its worker copies in
+// under m_sessionLock (Session.h).
 class CBrailleSampleDriver : public IBrailleDriver {
 public:
     CBrailleSampleDriver();
@@ -95,46 +96,22 @@ public:
     HWND m_hNotifyWindow;
     const char* m_windowClassName;
 
-    // ---- Bookkeeping of the command channel ----
-    // The running worker's launch record (WorkerOwnership.h), which holds its
-    // command queue, or null.
-    WorkerLaunch* m_pWorkerLaunch;
-    // Held while a command is queued, and while the worker's record, handle
-    // and id are set or cleared: a command never goes to a worker let go of.
-    SRWLOCK m_channelLock;
-    // Open, Close and SetSuspended run one at a time, whichever host threads
-    // call them; recursive, so that a host that closes the driver from inside
-    // a key callback served during one of their waits can do so.
-    CRITICAL_SECTION m_lifecycleLock;
+    // ---- Bookkeeping of sessions (Session.h) ----
+    // The current session, or null. m_sessionLock is held only to read or
+    // switch it and the lifecycle turn below, never across a wait.
+    DriverSession* m_pSession;
+    SRWLOCK m_sessionLock;
+    // One lifecycle call at a time (LifecycleTurn.h): the thread inside Open,
+    // Close or SetSuspended (0 for none), whether a Close was left to it, and
+    // an event set while no such call is under way.
+    DWORD m_turnOwner;
+    std::atomic<bool> m_closeLeft;
+    HANDLE m_hTurnFree;
 
-    // ---- Bookkeeping of bounded waits ----
-    // Set when a worker was disowned: the library may still hold a link that
-    // worker had or was opening. The next open of the link, and the unload
-    // step, close it first.
-    std::atomic<uint8_t> m_linkMayBeOpen;
-    // Whether Open still waits for the open command's answer (OpenAnswer), so
-    // that a display reporting no cells after Open gave up cannot take the
-    // cells from under a host that was told the driver is open.
-    std::atomic<long> m_openAnswer;
-
-    // ---- The host's latest cells, and when the link was last tried ----
+    // ---- The host's latest cells ----
     LatestCells m_latestCells;
     // MonotonicMs of the host's latest output call (cell write, clear, status write).
     std::atomic<uint64_t> m_lastOutputMs;
-    // Worker only: when the latest attempt to bring the link up ended, and
-    // whether the host wants the link (from the open command to the close command).
-    uint64_t m_lastLinkAttemptMs;
-    bool m_linkWanted;
-    // Worker only: the version of the latest cells the display took (0: not known).
-    uint64_t m_shownVersion;
-};
-
-// States of m_openAnswer.
-enum OpenAnswer : long {
-    kOpenNotAwaited, // no Open waits (as when a command is posted by other means)
-    kOpenAwaited,    // Open waits for the open command
-    kOpenGaveUp,     // Open's wait ended first: the link comes up on the worker later
-    kOpenSawNoCells, // the display reported 0 cells while Open still waited
 };
 
 extern CBrailleSampleDriver g_driver;

@@ -1,28 +1,33 @@
-// The device worker: one thread per open driver that makes every call into the
-// device library apart from key-window registration, device data and unload.
+// The device worker: one thread per session that makes every call into the
+// device library.
 #pragma once
 
 #include <windows.h>
 
+#include "Clock.h"
+#include "Session.h"
+
 class CBrailleSampleDriver;
 
-// Starts the worker (above-normal priority) and records its handle and id.
-// Returns nonzero if the thread was created.
-int StartWorker(CBrailleSampleDriver* driver);
+// Starts a session of the driver: its acknowledgement event and its worker
+// (above-normal priority), and makes it the driver's current session. An empty
+// reference when the event or the thread cannot be made.
+SessionRef StartSession(CBrailleSampleDriver* driver);
 
-// Waits up to timeoutMs for the worker to have its message queue. A worker that
-// is not ready by then is disowned: it exits as soon as it runs, without
-// touching the driver, and no later command is posted to it.
-bool AwaitWorkerReady(CBrailleSampleDriver* driver, DWORD timeoutMs);
+// Waits up to timeoutMs, serving sent messages, for the worker to have its
+// message queue. A worker that is not ready by then is abandoned.
+bool AwaitWorkerReady(DriverSession& session, DWORD timeoutMs);
 
-// Waits up to timeoutMs for the worker to end, then lets go of it.
-void ReleaseWorker(CBrailleSampleDriver* driver, DWORD timeoutMs);
+// The stop sequence (close command, a pause, quit command, the worker's end),
+// all of it within the deadline, after which the session is the driver's no
+// more. A worker that does not answer in time is abandoned.
+void StopSession(DriverSession& session, const Deadline& deadline);
 
-// After a wait on the worker gave up (gaveUp names that wait, for the debugger):
-// disowns the worker as soon as it stands outside the driver's code and lets go
-// of it. A disowned worker ends by itself once its device call returns,
-// touching nothing of the driver; a later Open starts a new one.
-void AbandonWorker(CBrailleSampleDriver* driver, const wchar_t* gaveUp);
+// The host gives up on the session's worker (gaveUp names the wait that did,
+// for the debugger): nothing more is queued for it, and once the call it is in
+// returns it makes no more device calls, closes a link it opened and ends.
+void AbandonWorker(DriverSession& session, const wchar_t* gaveUp);
 
-// The worker thread's function; its argument is the launch record StartWorker made.
-unsigned __stdcall WorkerMain(void* launch);
+// The worker thread's function; its argument is its session, with a
+// reference the worker lets go of as it ends.
+unsigned __stdcall WorkerMain(void* session);

@@ -81,6 +81,8 @@ int32_t ScreenReaderHost::KeyPressed(IBrailleDriver* driver, const char* keyName
     if (driver != driver_)
         wrongDriverSeen = true;
     keys.push_back({keyName != nullptr ? keyName : "(null)", routingKey, GetCurrentThreadId()});
+    if (onKeyPressed)
+        onKeyPressed(keyName);
     return keyPressedResult;
 }
 

@@ -58,6 +58,8 @@ public:
     int32_t keyPressedResult = 1;
     // The host's braille table; null answers every chord with 0.
     std::function<wchar_t(int32_t dots)> dotsToCharacter = HostBrailleCharacter;
+    // What the host does on a key name, after recording it (nothing when null).
+    std::function<void(const char* keyName)> onKeyPressed;
 
     int32_t KeyPressed(IBrailleDriver* driver, const char* keyName, int32_t routingKey) override;
     int32_t CharacterTyped(IBrailleDriver* driver, const char* record, int32_t length) override;

@@ -30,6 +30,10 @@ struct OrdinalScript {
 struct DisplayState {
     CRITICAL_SECTION lock;
     CONDITION_VARIABLE callReturned;
+    CONDITION_VARIABLE delaysEnded;
+    int delayRound = 0; // one more each time the delays under way are ended
+    int inLibrary = 0;  // calls under way
+    int overlaps = 0;   // calls that came in while another was under way
     OrdinalScript scripts[kOrdinalSlots];
     SimCall log[kLogCapacity];
     int logged = 0;
@@ -47,6 +51,7 @@ struct DisplayState {
     DisplayState() {
         InitializeCriticalSection(&lock);
         InitializeConditionVariable(&callReturned);
+        InitializeConditionVariable(&delaysEnded);
     }
 };
 
@@ -131,9 +136,21 @@ __attribute__((noinline)) int OverflowStack(volatile char* caller) {
 // Raised with no lock held and nothing to destroy on the way out: frames built
 // by GCC run no cleanups while a structured exception unwinds them. An access
 // violation and a stack overflow are real ones.
+// A page that raises EXCEPTION_GUARD_PAGE at its next touch.
+volatile int32_t* GuardPage() {
+    static void* const page = VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE);
+    DWORD previous = 0;
+    VirtualProtect(page, 4096, PAGE_READWRITE | PAGE_GUARD, &previous);
+    return static_cast<volatile int32_t*>(page);
+}
+
 void RaiseStructured(DWORD code) {
     if (code == EXCEPTION_ACCESS_VIOLATION)
         *InaccessibleAddress() = 1;
+    if (code == EXCEPTION_GUARD_PAGE)
+        *GuardPage() = 1;
+    if (code == EXCEPTION_BREAKPOINT)
+        __asm__ volatile("int3"); // a breakpoint left in a release build
     if (code == EXCEPTION_STACK_OVERFLOW)
         OverflowStack(nullptr);
     RaiseException(code, EXCEPTION_NONCONTINUABLE, 0, nullptr);
@@ -155,8 +172,18 @@ struct LogPlace {
     int resets = 0;
 };
 
+// Under the lock: the call waits out its delay, unless SimEndDelays cuts it short.
+void WaitOutDelay(DWORD delay) {
+    const int round = g_state.delayRound;
+    const int64_t deadline = static_cast<int64_t>(GetTickCount64()) + delay;
+    for (int64_t left = delay; left > 0 && round == g_state.delayRound;
+         left = deadline - static_cast<int64_t>(GetTickCount64()))
+        SleepConditionVariableCS(&g_state.delaysEnded, &g_state.lock, static_cast<DWORD>(left));
+}
+
 // Under the lock: stamps the end of the call and wakes those waiting for it.
 void NoteReturned(int ordinal, const LogPlace& place) {
+    --g_state.inLibrary;
     if (place.index >= 0 && place.resets == g_state.resets &&
         place.index >= g_state.logged - kLogCapacity)
         g_state.log[place.index % kLogCapacity].endTicks = Now();
@@ -183,11 +210,13 @@ template <typename Fill, typename Apply> int32_t Call(int ordinal, Fill fill, Ap
         if (entry != nullptr)
             entry->result = result;
         delay = g_state.scripts[ordinal].delayMs;
+        g_state.overlaps += g_state.inLibrary > 0;
+        ++g_state.inLibrary;
     }
-    if (delay != 0)
-        Sleep(delay);
     {
         Locked locked;
+        if (delay != 0)
+            WaitOutDelay(delay);
         if (outcome == Outcome::kReturn)
             apply(result);
         NoteReturned(ordinal, place);
@@ -293,6 +322,7 @@ SIM_API void SimReset() {
         script = OrdinalScript{};
     g_state.logged = 0;
     ++g_state.resets;
+    g_state.overlaps = 0;
     g_state.logService = true;
     g_state.present = true;
     g_state.linkOpen = false;
@@ -435,4 +465,15 @@ SIM_API int SimIsLinkOpen() {
 SIM_API HWND SimGetKeyWindow() {
     Locked locked;
     return g_state.keyWindow;
+}
+
+SIM_API int SimOverlaps() {
+    Locked locked;
+    return g_state.overlaps;
+}
+
+SIM_API void SimEndDelays() {
+    Locked locked;
+    ++g_state.delayRound;
+    WakeAllConditionVariable(&g_state.delaysEnded);
 }

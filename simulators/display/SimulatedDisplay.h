@@ -41,11 +41,15 @@ SIM_API void SimClearResult(int ordinal);
 SIM_API void SimQueueResults(int ordinal, const int32_t* results, int count);
 // Every call of the ordinal takes this long.
 SIM_API void SimSetDelay(int ordinal, DWORD milliseconds);
+// The calls under way return now, whatever is left of their delay.
+SIM_API void SimEndDelays();
 // The next count calls of the ordinal throw a C++ exception.
 SIM_API void SimThrowOnNext(int ordinal, int count);
 // The next count calls of the ordinal raise a structured exception with this
 // code instead of returning; EXCEPTION_ACCESS_VIOLATION is a real access to an
-// inaccessible page, EXCEPTION_STACK_OVERFLOW a real overflow of the stack.
+// inaccessible page, EXCEPTION_GUARD_PAGE a real touch of a guard page,
+// EXCEPTION_BREAKPOINT a real int3, EXCEPTION_STACK_OVERFLOW a real overflow
+// of the stack.
 // Another compiler's C++ runtime raises its exceptions this way too (code
 // 0xE06D7363 for Microsoft's).
 SIM_API void SimRaiseOnNext(int ordinal, int count, DWORD code);
@@ -61,6 +65,8 @@ SIM_API int SimCountCalls(int ordinal);
 // returned; 1 if they have within the time, else 0.
 SIM_API int SimWaitCallsReturned(int ordinal, int count, DWORD timeoutMs);
 SIM_API int SimGetCall(int index, SimCall* call);
+// Calls that came in while another call was still under way, since the last reset.
+SIM_API int SimOverlaps();
 
 // What the display shows: the cells of the last successful write.
 SIM_API int SimGetCells(uint8_t* cells, int size);

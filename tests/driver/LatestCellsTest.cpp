@@ -234,10 +234,10 @@ TEST_F(LatestCellsTest, FourThreadsBurstingQueueOneWriteThatShowsTheLatestBefore
     SetEvent(start);
     ASSERT_EQ(WaitForMultipleObjects(4, threads, TRUE, 10000), WAIT_OBJECT_0);
     EXPECT_EQ(SimCallsSince(mark, 3).size(), 1u) << "the slow write is still under way";
-    EXPECT_TRUE(driver->m_latestCells.WriteCommandQueued());
+    EXPECT_TRUE(session->writeQueued);
     std::vector<uint8_t> latest;
     uint64_t version = 0;
-    ASSERT_TRUE(driver->m_latestCells.CopyOut(&latest, &version, false));
+    ASSERT_TRUE(driver->m_latestCells.CopyOut(&latest, &version));
     EXPECT_EQ(version, 2001u) << "the slow write's cells and 2000 more";
     PostCommand(driver.get(), kCmdSuspend, nullptr, 1, true);
 
@@ -259,21 +259,18 @@ namespace {
 // several silent hosts can be watched at once.
 class ExtraWorker {
 public:
-    ExtraWorker() {
-        driver.m_hAckEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        started = StartWorker(&driver) && AwaitWorkerReady(&driver, 5000);
+    ExtraWorker() : session(StartSession(&driver)) {
+        started = session && AwaitWorkerReady(*session, 5000);
     }
     ~ExtraWorker() {
-        PostCommand(&driver, kCmdClose, nullptr, 0, true);
-        PostCommand(&driver, kCmdQuit, nullptr, 0, true);
-        ReleaseWorker(&driver, 5000);
-        CloseHandle(driver.m_hAckEvent);
-        driver.m_hAckEvent = nullptr;
+        if (session)
+            StopSession(*session, Deadline(5000));
     }
     void Open(const char* port) {
         PostCommand(&driver, kCmdOpen, port, static_cast<int32_t>(strlen(port)), true);
     }
     CBrailleSampleDriver driver;
+    SessionRef session;
     bool started = false;
 };
 

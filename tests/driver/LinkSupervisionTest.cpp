@@ -17,7 +17,7 @@ TEST(PortNameBeforeColon, OnlyATextBeforeTheFirstColonCounts) {
 }
 
 TEST_F(WorkerTest, LinkUpOpensRegistersPausesThenReadsTheSize) {
-    driver->m_hNotifyWindow = reinterpret_cast<HWND>(0x1234);
+    session->keyWindow = reinterpret_cast<HWND>(0x1234);
     const LARGE_INTEGER start = Now();
     OpenOn("COM5");
     EXPECT_GE(MillisecondsSince(start), 950.0);
@@ -33,7 +33,7 @@ TEST_F(WorkerTest, LinkUpOpensRegistersPausesThenReadsTheSize) {
     EXPECT_EQ(calls[2].ordinal, 10);
     for (const SimCall& call : calls)
         EXPECT_EQ(call.threadId, driver->m_workerThreadId);
-    driver->m_hNotifyWindow = nullptr;
+    session->keyWindow = nullptr;
 }
 
 TEST_F(WorkerTest, NegativeOpenIsRetriedWithTheTextBeforeTheColon) {

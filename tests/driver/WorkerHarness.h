@@ -1,5 +1,5 @@
-// Runs a device worker for a driver object of a test's own, against the
-// simulated display, without the window and discovery parts of Open.
+// Runs a session with its device worker for a driver object of a test's own,
+// against the simulated display, without the window and discovery parts of Open.
 #pragma once
 
 #include <cstring>
@@ -18,17 +18,14 @@ protected:
         SimReset();
         SimSetLogService(0);
         driver = std::make_unique<CBrailleSampleDriver>();
-        driver->m_hAckEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        ASSERT_TRUE(StartWorker(driver.get()));
-        ASSERT_TRUE(AwaitWorkerReady(driver.get(), 5000));
+        session = StartSession(driver.get());
+        ASSERT_TRUE(session);
+        ASSERT_TRUE(AwaitWorkerReady(*session, 5000));
     }
 
     void TearDown() override {
-        PostCommand(driver.get(), kCmdClose, nullptr, 0, true);
-        PostCommand(driver.get(), kCmdQuit, nullptr, 0, true);
-        ReleaseWorker(driver.get(), 5000);
-        CloseHandle(driver->m_hAckEvent);
-        driver->m_hAckEvent = nullptr;
+        if (session)
+            StopSession(*session, Deadline(5000));
     }
 
     // The open command, as Open posts it; returns once the worker handled it.
@@ -47,4 +44,5 @@ protected:
     }
 
     std::unique_ptr<CBrailleSampleDriver> driver;
+    SessionRef session;
 };

@@ -45,27 +45,37 @@ TEST(ExceptionShield, AStepThatReturnsRunsToItsEnd) {
 }
 
 TEST(ExceptionShield, CppAndStructuredExceptionsEndTheStepAndAreDropped) {
-    const DWORD codes[] = {EXCEPTION_ACCESS_VIOLATION, 0xE06D7363, EXCEPTION_INT_DIVIDE_BY_ZERO,
-                           0xE0000001};
+    // Every severity: errors, warnings (a breakpoint, a guard page), informational, success.
+    const DWORD codes[] = {EXCEPTION_ACCESS_VIOLATION,
+                           0xE06D7363,
+                           EXCEPTION_INT_DIVIDE_BY_ZERO,
+                           0xE0000001,
+                           EXCEPTION_BREAKPOINT,
+                           EXCEPTION_GUARD_PAGE,
+                           0x40010006,
+                           0x00000007};
     for (int round = 0; round < 100; ++round) { // the thread stays usable after each
         for (DWORD code : codes) {
             Step step;
             step.raise = code;
-            DWORD caught = 0;
+            ShieldedFault caught;
             EXPECT_FALSE(RunShielded(RunStep, &step, &caught)) << std::hex << code;
-            EXPECT_EQ(caught, code);
+            EXPECT_EQ(caught.code, code);
+            EXPECT_EQ(caught.address, code == EXCEPTION_ACCESS_VIOLATION
+                                          ? reinterpret_cast<ULONG_PTR>(InaccessiblePage())
+                                          : 0u);
             EXPECT_EQ(step.reached, 1);
         }
         Step cpp;
         cpp.throwCpp = true;
-        DWORD caught = 0;
+        ShieldedFault caught;
         EXPECT_FALSE(RunShielded(RunStep, &cpp, &caught));
-        EXPECT_EQ(caught, kGccCppExceptionCode);
+        EXPECT_EQ(caught.code, kGccCppExceptionCode);
         EXPECT_EQ(cpp.reached, 1);
     }
     Step after;
-    DWORD untouched = 7;
+    ShieldedFault untouched{7, 7};
     EXPECT_TRUE(RunShielded(RunStep, &after, &untouched));
-    EXPECT_EQ(untouched, 7u);
+    EXPECT_EQ(untouched.code, 7u);
     EXPECT_EQ(after.reached, 2);
 }

@@ -4,7 +4,11 @@
 // another before the library goes, Close and SetSuspended from two threads at
 // once with the worker stuck, and what a host's thread runs while Close waits.
 #include <atomic>
+#include <cstdio>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "DisplayTraffic.h"
 #include "DriverFixture.h"
@@ -61,8 +65,9 @@ protected:
 };
 
 // A write hangs, Close gives up on the worker, the host frees the library: the
-// library goes only when that worker ends, and its unload there reaches
-// nothing the worker has freed and calls nothing in the device library.
+// library goes only when that worker ends, the worker closes the link it held
+// as its call returns, and the unload there reaches nothing the worker has
+// freed.
 TEST_F(LifecycleTest, UnloadOnAWorkerTheDriverGaveUpOnIsClean) {
     uint32_t sequence = 0;
     OpenWithDisplay();
@@ -76,19 +81,21 @@ TEST_F(LifecycleTest, UnloadOnAWorkerTheDriverGaveUpOnIsClean) {
     CloseHandle(worker);
     const bool unloaded = WaitFor([] { return GetModuleHandleA(kDriverFile) == nullptr; }, 5000);
     const int closesAtUnload = SimCountCalls(2) - closes;
+    const bool linkClosed = SimIsLinkOpen() == 0;
     ASSERT_TRUE(Reload());
     const bool served = OpenAndServe(&sequence);
 
     ReportRow("8 lifecycle",
               "write hangs 4 s, Close gives up on the worker, FreeLibrary; the worker ends",
               "library held until the worker ended: %s; worker ended: %s; unloaded: %s; device "
-              "closes at unload %d; reloaded, opened and served: %s",
+              "closes by the worker as it ended %d; reloaded, opened and served: %s",
               heldByWorker ? "yes" : "NO", workerEnded ? "yes" : "NO", unloaded ? "yes" : "NO",
               closesAtUnload, served ? "yes" : "NO");
     EXPECT_TRUE(heldByWorker);
     EXPECT_TRUE(workerEnded);
     EXPECT_TRUE(unloaded);
-    EXPECT_EQ(closesAtUnload, 0);
+    EXPECT_EQ(closesAtUnload, 1) << "no link is left open without a worker";
+    EXPECT_TRUE(linkClosed);
     EXPECT_TRUE(served);
 }
 
@@ -259,4 +266,363 @@ TEST_F(LifecycleTest, WhileCloseWaitsKeysArriveAndPostedMessagesWait) {
     EXPECT_EQ(keysInClose, 1u);
     EXPECT_EQ(g_postedRanInClose, 0);
     EXPECT_EQ(g_postedRanAfter, 1);
+}
+
+namespace {
+
+// A window of a thread of the test's own, and what its procedure does with
+// kHostMessage (run on the window's thread).
+std::function<void()> g_onHostMessage;
+
+LRESULT CALLBACK CallingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kHostMessage && g_onHostMessage)
+        g_onHostMessage();
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND MakeCallingWindow() {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = CallingWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "QornTestCallingWindow";
+    RegisterClassA(&windowClass); // fails harmlessly the second time
+    return CreateWindowExA(0, windowClass.lpszClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr,
+                           windowClass.hInstance, nullptr);
+}
+
+// Whether the driver is closed fully: the link closed, no worker, no window,
+// writes refused and keys not delivered.
+struct ClosedFully {
+    bool link = false, worker = false, window = false, writes = false, keys = false;
+    bool All() const { return link && worker && window && writes && keys; }
+    std::string Text() const {
+        return std::string("link closed: ") + (link ? "yes" : "NO") +
+               ", no worker: " + (worker ? "yes" : "NO") +
+               ", no window: " + (window ? "yes" : "NO") +
+               ", writes refused: " + (writes ? "yes" : "NO") +
+               ", keys not delivered: " + (keys ? "yes" : "NO");
+    }
+};
+
+} // namespace
+
+class NestingTest : public LifecycleTest {
+protected:
+    // workers: the worker threads the driver had, which must all end.
+    ClosedFully LookWhetherClosed(HWND windowBefore, const std::vector<HANDLE>& workers) {
+        ClosedFully closed;
+        host.Pump(100);
+        closed.link = SimIsLinkOpen() == 0;
+        closed.worker = fields->m_hWorkerThread == nullptr;
+        for (HANDLE worker : workers)
+            closed.worker = closed.worker && WaitForSingleObject(worker, 5000) == WAIT_OBJECT_0;
+        closed.window = fields->m_hNotifyWindow == nullptr && !IsWindow(windowBefore);
+        uint8_t cells[kCells] = {1, 2, 3};
+        closed.writes = driver->WriteCells(cells, kCells) == 0;
+        host.ClearRecords();
+        SimPressKey(0, 0x02, 0);
+        host.Pump(300);
+        closed.keys = host.keys.empty();
+        return closed;
+    }
+};
+
+// A lifecycle call made from inside another one's wait: the call under way
+// ends first; a nested Open answers 0 and does nothing; a nested Close is
+// carried out as the call under way ends. Either way the driver ends closed
+// fully, and after FreeLibrary nothing of it is left running.
+TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
+    enum class Nesting { kOpenInCloseOfLink, kOpenInQuitWait, kCloseInOpen };
+    struct Case {
+        const char* tried;
+        Nesting nesting;
+    };
+    const Case cases[] = {
+        {"Open from a key callback while Close waits 1.5 s for the library's close",
+         Nesting::kOpenInCloseOfLink},
+        {"Open from a key callback pressed as the library's close returns, while Close pauses "
+         "and waits for its quit (service calls taking 0.8 s)",
+         Nesting::kOpenInQuitWait},
+        {"Close from a host window's sent message while Open waits 1.5 s for the device open",
+         Nesting::kCloseInOpen},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tried);
+        if (driver == nullptr) {
+            ASSERT_TRUE(Reload());
+        }
+        SimReset();
+        SimSetLogService(0);
+        host.ClearRecords();
+        std::vector<HANDLE> workers;
+        int32_t nested = -1, outer = -1;
+        HWND window = nullptr;
+        double outerMs = 0;
+        if (c.nesting == Nesting::kCloseInOpen) {
+            const HWND own = MakeCallingWindow();
+            ASSERT_NE(own, nullptr);
+            g_onHostMessage = [&] {
+                window = fields->m_hNotifyWindow;
+                driver->Close();
+                nested = 0;
+            };
+            SimSetDelay(15, 1500);
+            std::thread sender([&] {
+                WaitFor([&] { return SimCountCalls(15) > 0; }, 5000);
+                workers.push_back(DuplicateThreadHandle(fields->m_hWorkerThread));
+                SendMessageA(own, kHostMessage, 0, 0);
+            });
+            outerMs = Timed([&] { outer = driver->Open("COM5", &host, "", ""); });
+            sender.join();
+            g_onHostMessage = nullptr;
+            DestroyWindow(own);
+        } else {
+            OpenWithDisplay();
+            window = fields->m_hNotifyWindow;
+            workers.push_back(DuplicateThreadHandle(fields->m_hWorkerThread));
+            host.onKeyPressed = [&](const char*) {
+                host.onKeyPressed = nullptr;
+                nested = driver->Open("COM5", &host, "", "");
+            };
+            const int closes = SimCountCalls(2);
+            std::thread presser([&] {
+                if (c.nesting == Nesting::kOpenInCloseOfLink) {
+                    Sleep(300);
+                } else {
+                    SimWaitCallsReturned(2, closes + 1, 5000);
+                    SimSetDelay(16, 800);
+                }
+                SimPressKey(0, 0x02, 0);
+            });
+            if (c.nesting == Nesting::kOpenInCloseOfLink)
+                SimSetDelay(2, 1500);
+            outerMs = Timed([&] { driver->Close(); });
+            outer = 0;
+            presser.join();
+            host.onKeyPressed = nullptr;
+        }
+        SimSetDelay(2, 0);
+        SimSetDelay(15, 0);
+        SimSetDelay(16, 0);
+        const int opensAfter = SimCountCalls(15);
+        const ClosedFully closed = LookWhetherClosed(window, workers);
+        const bool noNewOpen = SimCountCalls(15) == opensAfter;
+        UnloadDriver();
+        const bool unloaded =
+            WaitFor([] { return GetModuleHandleA(kDriverFile) == nullptr; }, 10000);
+        const bool stillClosed = SimIsLinkOpen() == 0;
+        for (HANDLE worker : workers)
+            CloseHandle(worker);
+
+        ReportRow("8 lifecycle", c.tried,
+                  "nested call %s; outer call %s after %.0f ms; then %s; FreeLibrary: unloaded "
+                  "%s, link closed %s",
+                  c.nesting == Nesting::kCloseInOpen ? "Close returned at once"
+                  : nested == 0                      ? "Open answered 0"
+                                                     : "Open answered 1",
+                  c.nesting == Nesting::kCloseInOpen
+                      ? (outer == 0 ? "Open answered 0" : "Open answered 1")
+                      : "Close returned",
+                  outerMs, closed.Text().c_str(), unloaded ? "yes" : "NO",
+                  stillClosed ? "yes" : "NO");
+        EXPECT_EQ(nested, 0);
+        EXPECT_EQ(outer, 0);
+        EXPECT_LT(outerMs, (c.nesting == Nesting::kCloseInOpen ? 5000 : kHostCallBoundMs) +
+                               kHostCallBoundMs + kMarginMs);
+        EXPECT_TRUE(closed.All()) << closed.Text();
+        EXPECT_TRUE(noNewOpen);
+        EXPECT_TRUE(unloaded);
+        EXPECT_TRUE(stillClosed);
+    }
+}
+
+// Thread A is inside Close, serving sent messages; thread B holds the host's
+// own lock and calls SetSuspended; a key arrives and A's key handler wants
+// that lock (or sends a message to a window of B). Both calls return within
+// their bounds and the key is delivered.
+TEST_F(LifecycleTest, CloseAndSetSuspendedOnTwoThreadsNeverFreezeEachOther) {
+    struct Case {
+        const char* tried;
+        bool handlerSendsToB; // else the handler takes the host's lock B holds
+    };
+    const Case cases[] = {
+        {"Close on A (library close 2 s); B holds the host's lock and calls SetSuspended(1); A's "
+         "key handler takes that lock",
+         false},
+        {"Close on A (library close 2 s); B calls SetSuspended(1); A's key handler sends a "
+         "message to a window of B",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tried);
+        OpenWithDisplay();
+        host.ClearRecords();
+        CRITICAL_SECTION hostLock;
+        InitializeCriticalSection(&hostLock);
+        std::atomic<HWND> windowOfB{nullptr};
+        std::atomic<bool> bDone{false};
+        double suspendMs = 0;
+        int32_t suspended = -1;
+        host.onKeyPressed = [&](const char*) {
+            if (c.handlerSendsToB) {
+                SendMessageA(windowOfB, WM_NULL, 0, 0);
+            } else {
+                EnterCriticalSection(&hostLock);
+                LeaveCriticalSection(&hostLock);
+            }
+        };
+        SimSetDelay(2, 2000);
+        const int closes = SimCountCalls(2);
+        std::thread b([&] {
+            windowOfB = MakeCallingWindow();
+            WaitFor([&] { return SimCountCalls(2) > closes; }, 5000); // A is inside Close
+            EnterCriticalSection(&hostLock);
+            suspendMs = Timed([&] { suspended = driver->SetSuspended(1); });
+            LeaveCriticalSection(&hostLock);
+            bDone = true;
+            ServeMessagesUntil([] { return false; }, 100);
+            DestroyWindow(windowOfB);
+        });
+        std::thread presser([&] {
+            WaitFor([&] { return SimCountCalls(2) > closes; }, 5000);
+            Sleep(200);
+            SimPressKey(0, 0x01, 0);
+        });
+        const double closeMs = Timed([&] { driver->Close(); });
+        presser.join();
+        const bool bReturned = WaitFor([&] { return bDone.load(); }, 10000);
+        b.join();
+        host.onKeyPressed = nullptr;
+        SimSetDelay(2, 0);
+        DeleteCriticalSection(&hostLock);
+        const bool keyDelivered = host.keys.size() == 1 && host.keys[0].name == "LeftScroll";
+
+        ReportRow("8 lifecycle", c.tried,
+                  "Close %.0f ms; SetSuspended %.0f ms, answered %d; key delivered: %s", closeMs,
+                  suspendMs, suspended, keyDelivered ? "yes" : "NO");
+        EXPECT_LT(closeMs, kHostCallBoundMs + kMarginMs);
+        EXPECT_TRUE(bReturned);
+        EXPECT_LT(suspendMs, kHostCallBoundMs + kMarginMs);
+        EXPECT_TRUE(keyDelivered);
+        driver->SetSuspended(0);
+        driver->Close();
+    }
+}
+
+// The display is off and its open is slow: Open gives up on the link, Close
+// gives up on the worker inside the device open, and the next Open starts at
+// once. Its worker waits for the first one's call to return: never two calls
+// in the library at once, and the new session is served once it returns.
+TEST_F(LifecycleTest, TwoWorkersAreNeverInsideTheLibraryAtOnce) {
+    SimSetPresent(0);
+    SimSetDelay(15, 10000);
+    const double openMs = Timed([&] { driver->Open("COM5", &host, "", ""); });
+    const HANDLE first = DuplicateThreadHandle(fields->m_hWorkerThread);
+    const double closeMs = Timed([&] { driver->Close(); });
+    SimSetDelay(15, 0);
+    SimSetPresent(1);
+    int32_t reopened = 0;
+    const double reopenMs = Timed([&] { reopened = driver->Open("COM5", &host, "", ""); });
+    uint32_t sequence = 0;
+    const bool firstEnded = WaitForSingleObject(first, 15000) == WAIT_OBJECT_0;
+    CloseHandle(first);
+    const double shownMs = WriteUntilShown(host, 4, &sequence, kRecoveryTimeoutMs);
+    const int overlaps = SimOverlaps();
+
+    ReportRow("8 lifecycle",
+              "display off, its open taking 10 s: Open, Close, and Open again at once with the "
+              "display back",
+              "Open %.0f ms, Close %.0f ms, Open again %.0f ms (answered %d); first worker "
+              "ended: %s; served %.0f ms later; overlapping calls in the library: %d",
+              openMs, closeMs, reopenMs, reopened, firstEnded ? "yes" : "NO", shownMs, overlaps);
+    EXPECT_LT(closeMs, kHostCallBoundMs + kMarginMs);
+    EXPECT_EQ(reopened, 1);
+    EXPECT_TRUE(firstEnded);
+    EXPECT_GE(shownMs, 0.0);
+    EXPECT_EQ(overlaps, 0);
+}
+
+namespace {
+// Access violations at addresses inside the driver's image once it is gone.
+std::atomic<uintptr_t> g_imageStart{0}, g_imageEnd{0};
+std::atomic<int> g_faultsInImage{0};
+
+LONG CALLBACK CountFaultsInImage(EXCEPTION_POINTERS* pointers) {
+    const auto at = reinterpret_cast<uintptr_t>(pointers->ExceptionRecord->ExceptionAddress);
+    if (pointers->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
+        at >= g_imageStart && at < g_imageEnd)
+        ++g_faultsInImage;
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+} // namespace
+
+// The window's thread W is inside KeyPressed when another thread closes and
+// frees the driver. Close waits for a 1 s delivery; a 4 s one outlasts its
+// bound, and the host frees the driver while W is still in the host's
+// callback. Either way the library stays mapped until W has left its code,
+// and W returns to its own loop normally.
+TEST_F(LifecycleTest, CloseAndFreeLibraryDuringAKeyPressedOnAnotherThread) {
+    for (const DWORD keyPressedMs : {1000u, 4000u}) {
+        SCOPED_TRACE(keyPressedMs);
+        if (driver == nullptr) {
+            ASSERT_TRUE(Reload());
+        }
+        std::atomic<bool> opened{false}, inKeyPressed{false}, keyReturned{false};
+        std::atomic<bool> heldAfterKey{false};
+        host.onKeyPressed = [&](const char*) {
+            inKeyPressed = true;
+            Sleep(keyPressedMs);
+            heldAfterKey = GetModuleHandleA(kDriverFile) != nullptr;
+        };
+        std::thread w([&] {
+            driver->Open("COM5", &host, "", "");
+            opened = true;
+            ServeMessagesUntil([&] { return keyReturned.load(); }, 15000);
+            ServeMessagesUntil([] { return false; }, 200);
+        });
+        ASSERT_TRUE(WaitFor([&] { return opened.load(); }, 10000));
+        const auto* image = reinterpret_cast<const char*>(host.Module());
+        const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+        g_imageStart = reinterpret_cast<uintptr_t>(image);
+        g_imageEnd = g_imageStart + headers->OptionalHeader.SizeOfImage;
+        g_faultsInImage = 0;
+        const PVOID handler = AddVectoredExceptionHandler(1, CountFaultsInImage);
+        const HWND window = fields->m_hNotifyWindow;
+        std::thread presser([&] {
+            SimPressKey(0, 0x02, 0);
+            SimWaitKeysDelivered(15000);
+            keyReturned = true; // SendMessage to W came back: W left the window procedure
+        });
+        ASSERT_TRUE(WaitFor([&] { return inKeyPressed.load(); }, 5000));
+        const double closeMs = Timed([&] { driver->Close(); });
+        const bool closedDuringKey = !keyReturned;
+        UnloadDriver();
+        presser.join();
+        w.join();
+        const bool unloaded = GetModuleHandleA(kDriverFile) == nullptr;
+        RemoveVectoredExceptionHandler(handler);
+
+        char tried[160];
+        snprintf(tried, sizeof tried,
+                 "Close and FreeLibrary from another thread while the window's thread is %.0f s "
+                 "inside KeyPressed",
+                 keyPressedMs / 1000.0);
+        ReportRow("8 lifecycle", tried,
+                  "Close %.0f ms (%s); library mapped when KeyPressed returned: %s; W back in "
+                  "its loop: %s; faults in the driver's image %d; unloaded after: %s; window "
+                  "gone: %s",
+                  closeMs, closedDuringKey ? "gave up on the delivery" : "waited for the delivery",
+                  heldAfterKey ? "yes" : "NO", keyReturned ? "yes" : "NO", g_faultsInImage.load(),
+                  unloaded ? "yes" : "NO", IsWindow(window) ? "NO" : "yes");
+        // Close keeps 1 s of its 3 s bound for stopping the worker.
+        const bool outlastsClose = keyPressedMs > kHostCallBoundMs - 1000;
+        EXPECT_EQ(closedDuringKey, outlastsClose);
+        EXPECT_GE(closeMs, outlastsClose ? 1500.0 : 900.0);
+        EXPECT_LT(closeMs, kHostCallBoundMs + kMarginMs);
+        EXPECT_TRUE(heldAfterKey);
+        EXPECT_TRUE(keyReturned);
+        EXPECT_EQ(g_faultsInImage, 0);
+        EXPECT_TRUE(unloaded);
+    }
 }

@@ -1,0 +1,41 @@
+// One lifecycle call (Open, Close, SetSuspended) at a time, whichever of the
+// host's threads make them.
+//
+// A call that finds another under way on another thread waits for its turn
+// within its own bound, serving messages sent to its thread. A call made on
+// the thread that is inside one (from a key callback or a sent message that
+// call's wait serves) finds it under way too, and does not wait. A call that
+// does not get its turn is not carried out and says so (Open and SetSuspended
+// answer 0), except Close, which is never lost: it is left to the call under
+// way, which stops at its next step and carries the Close out as it ends.
+#pragma once
+
+#include "Clock.h"
+
+class CBrailleSampleDriver;
+
+class LifecycleTurn {
+public:
+    // What becomes of a call that does not get its turn.
+    enum class IfMissed { kRefuse, kLeaveToCallUnderWay };
+    // name: the call, for the debugger.
+    LifecycleTurn(CBrailleSampleDriver* driver, const Deadline& bound, const wchar_t* name,
+                  IfMissed ifMissed);
+    ~LifecycleTurn() { End(); }
+    LifecycleTurn(const LifecycleTurn&) = delete;
+    LifecycleTurn& operator=(const LifecycleTurn&) = delete;
+
+    bool held() const { return held_; }
+    // A Close was left to this call: it is to stop at its next step.
+    bool CloseLeft() const;
+    // Carries out any Close left to this call, then gives the turn back.
+    // True when it closed the driver.
+    bool End();
+
+private:
+    CBrailleSampleDriver* driver_;
+    bool held_ = false;
+};
+
+// Close's own work, within the bound; called with the turn held.
+void CloseInTurn(CBrailleSampleDriver* driver, const Deadline& bound);

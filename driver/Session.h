@@ -1,0 +1,103 @@
+// One session of the driver: what a successful Open sets up and Close ends.
+// Its worker, command queue, key window, link state and the cells it showed
+// belong to it alone. The driver holds its current session; the session's
+// worker and a host call working on it hold references of their own, so a
+// session lives on after its time as the current one for as long as either
+// still runs.
+//
+// The worker owns the link state. While its session is current it mirrors
+// that state into the driver's fields (m_linkUp, m_cellCount, ...), which the
+// host reads; once the session is not current, nothing the worker does
+// reaches the driver.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include <windows.h>
+
+#include "../common/Parameters.h"
+#include "CommandQueue.h"
+
+class CBrailleSampleDriver;
+
+// What Open learns of the display's cells from the open command.
+enum OpenAnswer : long {
+    kOpenNotAwaited, // no Open waits (as when the command is queued by other means)
+    kOpenAwaited,    // Open waits for the open command
+    kOpenGaveUp,     // Open's wait ended first: the link comes up on the worker later
+    kOpenSawNoCells, // the display reported 0 cells while Open still waited
+};
+
+struct DriverSession {
+    explicit DriverSession(CBrailleSampleDriver* owner);
+    ~DriverSession();
+    DriverSession(const DriverSession&) = delete;
+    DriverSession& operator=(const DriverSession&) = delete;
+
+    CBrailleSampleDriver* const driver;
+    std::atomic<long> references{1};
+    HANDLE thread = nullptr; // the worker; closed with the session
+    DWORD threadId = 0;
+    HANDLE ackEvent = nullptr; // set by the worker once ready, after each command and tick
+    HMODULE pinnedModule = nullptr;
+    CommandQueue commands;
+    std::atomic<HWND> keyWindow{nullptr}; // registered with the library at every link-up
+    // The host gave up waiting for the worker: once its call returns it makes
+    // no more device calls, closes a link it opened, and ends.
+    std::atomic<bool> abandoned{false};
+    std::atomic<bool> writeQueued{false}; // a write command waits in the queue
+    std::atomic<long> openAnswer{kOpenNotAwaited};
+
+    // ---- Written by the worker, mirrored into the driver while current ----
+    std::atomic<uint8_t> linkUp{0};
+    std::atomic<uint8_t> linkStale{0};
+    int32_t writeFailures = 0;
+    std::atomic<int32_t> cellCount;
+    std::atomic<int32_t> statusCellCount;
+    wchar_t portNameW[qorn::kPortNameChars + 1] = {};
+
+    // ---- The worker's own ----
+    bool linkWanted = false;        // from the open command to the close command
+    uint64_t lastLinkAttemptMs = 0; // MonotonicMs when the latest link-up attempt ended
+    uint64_t shownVersion = 0;      // of the latest cells the display took (0: not known)
+};
+
+void ReleaseSession(DriverSession* session);
+
+// A reference on a session, released with its holder.
+class SessionRef {
+public:
+    SessionRef() = default;
+    explicit SessionRef(DriverSession* adopted) : session_(adopted) {}
+    SessionRef(SessionRef&& other) noexcept : session_(other.session_) { other.session_ = nullptr; }
+    SessionRef& operator=(SessionRef&& other) noexcept;
+    SessionRef(const SessionRef&) = delete;
+    SessionRef& operator=(const SessionRef&) = delete;
+    ~SessionRef() {
+        if (session_ != nullptr)
+            ReleaseSession(session_);
+    }
+    DriverSession* get() const { return session_; }
+    DriverSession* operator->() const { return session_; }
+    DriverSession& operator*() const { return *session_; }
+    explicit operator bool() const { return session_ != nullptr; }
+
+private:
+    DriverSession* session_ = nullptr;
+};
+
+// The driver's current session, or an empty reference.
+SessionRef CurrentSession(CBrailleSampleDriver* driver);
+bool IsCurrent(const DriverSession& session);
+// The session becomes the driver's current one (it must have none): its
+// worker's handle, id and event show in the driver's fields.
+void MakeCurrent(DriverSession& session);
+// The session is the driver's no more, if it was: the worker's fields are
+// cleared and the link counts as down.
+void Detach(DriverSession& session);
+// Worker side: copies the session's link state into the driver's fields,
+// only while the session is current. A link that came up also restarts the
+// host's count of refused output calls.
+enum class LinkNews { kChanged, kCameUp };
+void PublishLinkState(const DriverSession& session, LinkNews news = LinkNews::kChanged);
