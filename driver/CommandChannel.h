@@ -23,7 +23,7 @@ enum WorkerCommand : int {
     kCmdWriteStatus = 6,
     kCmdClear = 7,
     kCmdService = 8,
-    kCmdRegisterKeyWindow = 9, // data: the window's handle
+    kCmdRegisterKeyWindow = 9, // the session's key window
     kCmdReadDeviceData = 10,   // answers the three bytes of the device's data
 };
 
@@ -53,15 +53,9 @@ int QueueCommandWithin(DriverSession& session, int command, const void* data, in
                        DWORD limitMs, bool* acknowledged, CommandAnswer* answer = nullptr);
 
 // The same for the driver's current session; 0 when there is none. With wait,
-// PostCommand waits as QueueCommandWithin with the host's usual bound.
+// as QueueCommandWithin with the host's usual bound.
 int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
                 bool wait);
-int PostCommandWithin(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
-                      DWORD limitMs, bool* acknowledged, CommandAnswer* answer = nullptr);
-// Queues the command with a ticket of the caller's, without waiting; a null
-// ticket when nothing was queued.
-TicketRef PostCommandWithTicket(CBrailleSampleDriver* driver, int command, const void* data,
-                                int32_t length);
 
 // Waits at most limitMs for the ticket's command to finish (HostWait.h).
 // True when the worker handled it.

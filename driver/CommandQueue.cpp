@@ -1,27 +1,23 @@
 #include "CommandQueue.h"
 
 #include <cstring>
-#include <new>
 
 #include "ScopedLock.h"
 
-CommandTicket* CommandTicket::Create() {
+TicketRef CommandTicket::Create() {
     const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (event == nullptr)
         return nullptr;
-    auto* ticket = new (std::nothrow) CommandTicket(event);
-    if (ticket == nullptr)
+    try {
+        return std::make_shared<CommandTicket>(event);
+    } catch (...) {
         CloseHandle(event);
-    return ticket;
+        return nullptr;
+    }
 }
 
 CommandTicket::~CommandTicket() {
     CloseHandle(event_);
-}
-
-void CommandTicket::Release() {
-    if (--references_ == 0)
-        delete this;
 }
 
 void CommandTicket::Finish(bool handled) {
@@ -40,7 +36,7 @@ QueuedCommand::QueuedCommand(int command, const void* data, int32_t length, Tick
 
 QueuedCommand& QueuedCommand::operator=(QueuedCommand&& other) noexcept {
     if (this != &other) {
-        DropTicket();
+        Drop();
         command_ = other.command_;
         data_ = std::move(other.data_);
         length_ = other.length_;
@@ -49,19 +45,16 @@ QueuedCommand& QueuedCommand::operator=(QueuedCommand&& other) noexcept {
     return *this;
 }
 
-QueuedCommand::~QueuedCommand() {
-    DropTicket();
-}
-
 void QueuedCommand::Finish() {
     if (ticket_)
         ticket_->Finish(true);
 }
 
-void QueuedCommand::DropTicket() {
+// A command destroyed unfinished releases its waiter; once finished, nothing.
+void QueuedCommand::Drop() {
     if (ticket_)
-        ticket_->Finish(false); // does nothing once the command has finished
-    ticket_ = TicketRef();
+        ticket_->Finish(false);
+    ticket_.reset();
 }
 
 bool CommandQueue::Push(QueuedCommand&& command, bool* wake) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include <windows.h>
@@ -17,16 +18,18 @@ struct CommandAnswer {
     uint8_t bytes[3] = {};
 };
 
-// One waited command's completion, shared by its poster and the queue and
-// freed by whichever lets go last. Its event belongs to it, so a waiter waits
-// on a handle that nobody else can close.
+// One waited command's completion, shared by its poster and the queue.
+// Its event belongs to it, so a waiter waits on a handle that nobody else can
+// close.
+class CommandTicket;
+using TicketRef = std::shared_ptr<CommandTicket>;
+
 class CommandTicket {
 public:
-    // A ticket with its own event, held once by the caller; null when the
-    // system gives no event or no memory.
-    static CommandTicket* Create();
-    void AddRef() { ++references_; }
-    void Release();
+    // A ticket with its own event; null when the system gives no event or no memory.
+    static TicketRef Create();
+    explicit CommandTicket(HANDLE event) : event_(event) {}
+    ~CommandTicket();
 
     // Worker side: the command has run (handled) or will never run. The first
     // call counts; the answer must be in place before a handled finish.
@@ -41,39 +44,9 @@ public:
 
 private:
     enum : long { kPending, kHandled, kDropped };
-    explicit CommandTicket(HANDLE event) : event_(event) {}
-    ~CommandTicket();
-
     HANDLE event_;
-    std::atomic<long> references_{1};
     std::atomic<long> state_{kPending};
     CommandAnswer answer_;
-};
-
-// A reference on a ticket, released with its holder.
-class TicketRef {
-public:
-    TicketRef() = default;
-    explicit TicketRef(CommandTicket* adopted) : ticket_(adopted) {}
-    TicketRef(const TicketRef& other) : ticket_(other.ticket_) {
-        if (ticket_ != nullptr)
-            ticket_->AddRef();
-    }
-    TicketRef(TicketRef&& other) noexcept : ticket_(other.ticket_) { other.ticket_ = nullptr; }
-    TicketRef& operator=(TicketRef other) noexcept {
-        std::swap(ticket_, other.ticket_);
-        return *this;
-    }
-    ~TicketRef() {
-        if (ticket_ != nullptr)
-            ticket_->Release();
-    }
-    CommandTicket* get() const { return ticket_; }
-    CommandTicket* operator->() const { return ticket_; }
-    explicit operator bool() const { return ticket_ != nullptr; }
-
-private:
-    CommandTicket* ticket_ = nullptr;
 };
 
 // A command as the host queued it. One that is destroyed without having been
@@ -87,7 +60,7 @@ public:
     QueuedCommand(int command, const void* data, int32_t length, TicketRef ticket);
     QueuedCommand(QueuedCommand&&) noexcept = default;
     QueuedCommand& operator=(QueuedCommand&& other) noexcept;
-    ~QueuedCommand();
+    ~QueuedCommand() { Drop(); }
 
     int command() const { return command_; }
     const char* data() const { return data_.empty() ? nullptr : data_.data(); }
@@ -98,7 +71,7 @@ public:
     void Finish();
 
 private:
-    void DropTicket();
+    void Drop();
 
     int command_ = 0;
     std::vector<char> data_;
@@ -112,8 +85,6 @@ private:
 class CommandQueue {
 public:
     CommandQueue() = default;
-    CommandQueue(const CommandQueue&) = delete;
-    CommandQueue& operator=(const CommandQueue&) = delete;
     ~CommandQueue() { Close(); }
 
     // Queues the command, in order behind the others. False, with the command

@@ -1,7 +1,5 @@
 // The driver object: construction at load, the export that hands it out, and
 // the unload step that runs when the library's static objects are destroyed.
-#include <cstring>
-
 #include "NotifyWindow.h"
 #include "SampleDriver.h"
 
@@ -20,8 +18,8 @@ CBrailleSampleDriver::CBrailleSampleDriver()
       m_hDiscoveryThread(nullptr), m_discoveredPort{}, m_discoveryCompleted(0),
       m_skipLimit(qorn::kSkipLimitNormal), m_relinkRequests(0), m_hWorkerThread(nullptr),
       m_hAckEvent(nullptr), m_workerThreadId(0), m_hNotifyWindow(nullptr),
-      m_windowClassName(kWindowClassName), m_pSession(nullptr), m_sessionLock(SRWLOCK_INIT),
-      m_turnOwner(0), m_closeLeft(false), m_hTurnFree(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
+      m_windowClassName(kWindowClassName), m_sessionLock(SRWLOCK_INIT), m_turnOwner(0),
+      m_closeLeft(false), m_hTurnFree(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
       m_lastOutputMs(0) {}
 
 // Unload: the link counts as down from here on, and nothing is left that can

@@ -4,6 +4,7 @@
 #include "CommandChannel.h"
 #include "DebugReport.h"
 #include "SampleDriver.h"
+#include "Session.h"
 #include "TextCopy.h"
 
 namespace {
@@ -40,10 +41,12 @@ int32_t CBrailleSampleDriver::GetDriverVersion() {
 int32_t CBrailleSampleDriver::GetDeviceVersion() {
     if (!m_linkUp)
         return 0;
+    const SessionRef session = CurrentSession(this);
     bool answered = false;
     CommandAnswer answer;
-    if (PostCommandWithin(this, kCmdReadDeviceData, nullptr, 0, qorn::kHostWaitBudgetMs, &answered,
-                          &answer) &&
+    if (session &&
+        QueueCommandWithin(*session, kCmdReadDeviceData, nullptr, 0, qorn::kHostWaitBudgetMs,
+                           &answered, &answer) &&
         !answered)
         ReportToDebugger(L"GetDeviceVersion's wait (%lu ms) gave up; answered 0",
                          static_cast<unsigned long>(qorn::kHostWaitBudgetMs));
@@ -67,9 +70,7 @@ int32_t CBrailleSampleDriver::GetTotalCellCount() {
 // The name goes in whole or not at all: a buffer too small for it gets the
 // result 0 and nothing written, like a null buffer or GUID pointer.
 int32_t CBrailleSampleDriver::GetManufacturer(char* buffer, int32_t size, GUID* guid) {
-    if (buffer == nullptr || guid == nullptr)
-        return 0;
-    if (size < static_cast<int32_t>(sizeof kManufacturer))
+    if (buffer == nullptr || guid == nullptr || size < static_cast<int32_t>(sizeof kManufacturer))
         return 0;
     CopyWholeTextToBuffer(buffer, size, kManufacturer);
     *guid = kDriverGuid;

@@ -25,3 +25,8 @@ struct ShieldedFault {
 // their cleanups only for GCC's own exceptions, so a structured exception
 // unwinds them without running any.
 bool RunShielded(void (*step)(void* context), void* context, ShieldedFault* fault = nullptr);
+
+// The same for a lambda, which may capture only references and plain values.
+template <typename Step> bool RunShieldedStep(Step& step, ShieldedFault* fault = nullptr) {
+    return RunShielded([](void* s) { (*static_cast<Step*>(s))(); }, &step, fault);
+}

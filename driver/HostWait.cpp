@@ -21,7 +21,3 @@ bool WaitServingSentMessages(HANDLE object, const Deadline& deadline) {
         ServeSentMessages();
     }
 }
-
-void PauseServingSentMessages(DWORD milliseconds) {
-    WaitServingSentMessages(nullptr, Deadline(milliseconds));
-}

@@ -10,7 +10,5 @@
 #include "Clock.h"
 
 // Waits until the object is signalled or the deadline passes; with no object,
-// until the deadline. True when the object was signalled.
+// until the deadline (a pause). True when the object was signalled.
 bool WaitServingSentMessages(HANDLE object, const Deadline& deadline);
-// A pause of the host's thread that serves sent messages.
-void PauseServingSentMessages(DWORD milliseconds);

@@ -1,6 +1,5 @@
 #include "KeyDeliveryExit.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "ModulePin.h"
@@ -20,10 +19,6 @@ constexpr size_t kUnwindAt = 48;
 constexpr unsigned char kUnwindInfo[] = {0x01, 0x04, 0x01, 0x00, 0x04, 0x42, 0x00, 0x00};
 constexpr SIZE_T kStubBytes = 4096;
 
-// Made once and never freed: a thread may still be on its way out through it
-// when the library that made it is gone.
-std::atomic<void*> g_exitStub{nullptr};
-
 void* MakeExitStub() {
     auto* stub = static_cast<unsigned char*>(
         VirtualAlloc(nullptr, kStubBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
@@ -33,9 +28,7 @@ void* MakeExitStub() {
     const auto freeLibrary = reinterpret_cast<ULONG_PTR>(&FreeLibrary);
     memcpy(stub + kFreeLibraryAt, &freeLibrary, sizeof freeLibrary);
     auto* function = reinterpret_cast<RUNTIME_FUNCTION*>(stub + kFunctionAt);
-    function->BeginAddress = 0;
-    function->EndAddress = sizeof kExitCode;
-    function->UnwindData = kUnwindAt;
+    *function = RUNTIME_FUNCTION{0, sizeof kExitCode, kUnwindAt};
     memcpy(stub + kUnwindAt, kUnwindInfo, sizeof kUnwindInfo);
     DWORD previous = 0;
     if (!VirtualProtect(stub, kStubBytes, PAGE_EXECUTE_READ, &previous)) {
@@ -47,29 +40,20 @@ void* MakeExitStub() {
     return stub;
 }
 
-void* ExitStub() {
-    void* stub = g_exitStub;
-    if (stub != nullptr)
-        return stub;
-    stub = MakeExitStub();
-    void* expected = nullptr;
-    if (stub != nullptr && !g_exitStub.compare_exchange_strong(expected, stub)) {
-        RtlDeleteFunctionTable(reinterpret_cast<RUNTIME_FUNCTION*>(static_cast<char*>(stub) +
-                                                                   kFunctionAt));
-        VirtualFree(stub, 0, MEM_RELEASE); // another thread's is in place
-        stub = expected;
-    }
-    return stub;
-}
-
 } // namespace
 
-// Read by NotifyWindowProc below on its way out.
+// Made once, before the first window, and never freed: a thread may still be
+// on its way out through it when the library that made it is gone. Read by
+// NotifyWindowProc below on its way out.
 extern "C" void* g_qornKeyExitStub;
 void* g_qornKeyExitStub = nullptr;
 
+void PrepareKeyDeliveryExit() {
+    if (g_qornKeyExitStub == nullptr)
+        g_qornKeyExitStub = MakeExitStub();
+}
+
 HMODULE HoldDriverForKeyDelivery() {
-    g_qornKeyExitStub = ExitStub();
     return g_qornKeyExitStub != nullptr ? PinOwnModule() : nullptr;
 }
 

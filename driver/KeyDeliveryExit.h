@@ -8,6 +8,10 @@
 
 #include <windows.h>
 
+// Makes that way out, once; called before the first window is made, on the
+// thread of a lifecycle call.
+void PrepareKeyDeliveryExit();
+
 // A reference on the driver library for one key delivery, released on the
 // way out of the window procedure; null when no such way out could be made
 // (the delivery then runs without a hold).

@@ -1,7 +1,6 @@
 #include "KeyInput.h"
 
 #include <atomic>
-#include <cstdint>
 
 #include "DebugReport.h"
 #include "DeviceLibrary.h"
@@ -21,11 +20,6 @@ namespace {
 std::atomic<long> g_deliveries{0};
 std::atomic<DWORD> g_deliveryThread{0};
 
-struct RecordRead {
-    const KeyEvent* from;
-    KeyEvent keys;
-};
-
 // A read that hit a guard page took the guard away from whoever owns the page
 // (a thread's stack, say), which needs it back.
 void RestoreGuardPage(ULONG_PTR address) {
@@ -40,37 +34,24 @@ void RestoreGuardPage(ULONG_PTR address) {
 // message another program sent: it is read inside the shield, so a bad or
 // freed address costs the event, never the host.
 bool ReadKeyRecord(LPARAM lParam, KeyEvent* keys) {
-    RecordRead read{reinterpret_cast<const KeyEvent*>(lParam), {}};
+    const auto* record = reinterpret_cast<const KeyEvent*>(lParam);
+    auto read = [&] { *keys = *record; };
     ShieldedFault fault;
-    if (RunShielded(
-            [](void* c) { static_cast<RecordRead*>(c)->keys = *static_cast<RecordRead*>(c)->from; },
-            &read, &fault)) {
-        *keys = read.keys;
+    if (RunShieldedStep(read, &fault))
         return true;
-    }
     if (fault.code == EXCEPTION_GUARD_PAGE)
         RestoreGuardPage(fault.address);
     return false;
 }
-
-struct Delivery {
-    CBrailleSampleDriver* driver;
-    KeyEvent keys;
-};
 
 // Counted while it runs. The host's callbacks run inside the shield too: an
 // exception they let escape ends this event, not the count or the thread.
 void Deliver(CBrailleSampleDriver* driver, const KeyEvent& keys) {
     g_deliveryThread = GetCurrentThreadId();
     ++g_deliveries;
-    Delivery delivery{driver, keys};
+    auto deliver = [&] { driver->OnBrailleKey(&keys); };
     ShieldedFault fault;
-    if (!RunShielded(
-            [](void* c) {
-                auto* d = static_cast<Delivery*>(c);
-                d->driver->OnBrailleKey(&d->keys);
-            },
-            &delivery, &fault))
+    if (!RunShieldedStep(deliver, &fault))
         ReportToDebugger(L"the host's key callback raised 0x%08lX; that key event ends there",
                          static_cast<unsigned long>(fault.code));
     --g_deliveries;
@@ -81,7 +62,7 @@ void Deliver(CBrailleSampleDriver* driver, const KeyEvent& keys) {
 void AwaitKeyDeliveriesElsewhere(const Deadline& deadline, DWORD leaveMs) {
     while (g_deliveries > 0 && g_deliveryThread != GetCurrentThreadId() &&
            deadline.Remaining() > leaveMs)
-        PauseServingSentMessages(qorn::kKeyDeliveryPollMs);
+        WaitServingSentMessages(nullptr, Deadline(qorn::kKeyDeliveryPollMs));
 }
 
 // The window procedure's work. A key delivery holds the driver library loaded

@@ -9,19 +9,15 @@ constexpr const char* kControlKeyNames[8] = {
     "JoystickDown", "JoystickRight",  "Space",        "RightScroll",
 };
 
+// The whole name of a lone joystick direction (bits 2 to 5), else null.
+constexpr const char* kArrowNames[4] = {"qwerty:LeftArrow", "qwerty:UpArrow", "qwerty:DownArrow",
+                                        "qwerty:RightArrow"};
 const char* ArrowName(uint8_t controlKeys) {
-    switch (controlKeys) {
-    case kJoystickLeft:
-        return "qwerty:LeftArrow";
-    case kJoystickUp:
-        return "qwerty:UpArrow";
-    case kJoystickDown:
-        return "qwerty:DownArrow";
-    case kJoystickRight:
-        return "qwerty:RightArrow";
-    default:
-        return nullptr;
+    for (int direction = 0; direction < 4; ++direction) {
+        if (controlKeys == (kJoystickLeft << direction))
+            return kArrowNames[direction];
     }
+    return nullptr;
 }
 
 struct NameBuilder {

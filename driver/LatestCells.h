@@ -14,8 +14,6 @@
 class LatestCells {
 public:
     LatestCells() = default;
-    LatestCells(const LatestCells&) = delete;
-    LatestCells& operator=(const LatestCells&) = delete;
 
     // Host side: the host's newest cells replace the place's (all of them,
     // whatever the count). False, with the place unchanged, when there is no

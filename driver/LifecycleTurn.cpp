@@ -1,6 +1,5 @@
 #include "LifecycleTurn.h"
 
-#include "../common/Parameters.h"
 #include "DebugReport.h"
 #include "HostWait.h"
 #include "SampleDriver.h"
@@ -31,8 +30,7 @@ LifecycleTurn::LifecycleTurn(CBrailleSampleDriver* driver, const Deadline& bound
     }
     ReportToDebugger(L"%ls came while another lifecycle call was under way %ls; %ls", name,
                      onThisThread ? L"on its thread" : L"past its bound",
-                     ifMissed == IfMissed::kRefuse ? L"not carried out"
-                                                   : L"left to that call");
+                     ifMissed == IfMissed::kRefuse ? L"not carried out" : L"left to that call");
 }
 
 bool LifecycleTurn::CloseLeft() const {

@@ -11,11 +11,9 @@
 
 namespace {
 
-// The library gets a copy of the name: a call it never returns from keeps
-// reading it long after this worker was given up on.
+// The name is the session's own, which lives as long as its worker.
 int32_t OpenOnPortName(DriverSession& session) {
-    wchar_t name[qorn::kPortNameChars + 1];
-    wmemcpy(name, session.portNameW, qorn::kPortNameChars + 1);
+    const wchar_t* name = session.portNameW;
     int32_t result = DeviceOpenLink(session, name);
     if (result >= 0)
         return result;
@@ -29,7 +27,7 @@ void MarkLinkUp(DriverSession& session) {
     session.writeFailures = 0;
     session.linkUp = 1;
     session.linkStale = 0;
-    PublishLinkState(session, LinkNews::kCameUp);
+    PublishLinkState(session, /*linkCameUp=*/true);
 }
 
 // A display that reports no cells fails the Open that waits for it. After that
@@ -55,16 +53,11 @@ void ReadCellCount(DriverSession& session, LinkUpKind kind) {
             PublishLinkState(session);
             return;
         }
-        PauseWorker(session, qorn::kSizePollIntervalMs);
+        Sleep(qorn::kSizePollIntervalMs);
     }
 }
 
 } // namespace
-
-void PauseWorker(const DriverSession& session, unsigned milliseconds) {
-    if (!session.abandoned)
-        Sleep(milliseconds);
-}
 
 int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size) {
     const wchar_t* colon = wcschr(name, L':');
@@ -95,7 +88,7 @@ void LinkUp(DriverSession& session, LinkUpKind kind) {
     if (const HWND window = session.keyWindow)
         DeviceRegisterKeyWindow(session, window);
     // Output posted during the pause waits in the worker's queue.
-    PauseWorker(session, qorn::kLinkSettleMs);
+    Sleep(qorn::kLinkSettleMs);
     ReadCellCount(session, kind);
     // Whatever brought the link back, the display shows the host's latest
     // cells before anything else (nothing, if the host has written none).
@@ -123,16 +116,13 @@ void Relink(DriverSession& session) {
 }
 
 namespace {
-// The display may not show what the host last sent: the link is down, or the
-// latest write failed.
-bool DisplayMayBeBehind(const DriverSession& session) {
-    return !session.linkUp || session.writeFailures > 0;
-}
-
+// The host wants the link, and the display may not show what the host last
+// sent: the link is down, or the latest write failed.
 bool RetryWanted(const DriverSession& session) {
     const CBrailleSampleDriver* driver = session.driver;
     return driver->m_alive && session.linkWanted && !driver->m_suspended &&
-           session.portNameW[0] != L'\0' && DisplayMayBeBehind(session) && !session.abandoned;
+           session.portNameW[0] != L'\0' && (!session.linkUp || session.writeFailures > 0) &&
+           !session.abandoned;
 }
 
 // When the host's silence and the spacing after the last attempt both allow a retry.
@@ -153,7 +143,7 @@ void RetryLinkWhileHostSilent(DriverSession& session) {
         if (due - now >= qorn::kServiceTimerMs)
             return;
         const uint64_t lastOutput = session.driver->m_lastOutputMs;
-        PauseWorker(session, static_cast<DWORD>(due - now));
+        Sleep(static_cast<DWORD>(due - now));
         if (!RetryWanted(session) || session.driver->m_lastOutputMs != lastOutput)
             return;
     }

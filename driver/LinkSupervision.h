@@ -27,9 +27,6 @@ void CloseLink(DriverSession& session);
 // the host is active, its refused calls alone ask for re-links.
 void RetryLinkWhileHostSilent(DriverSession& session);
 
-// A pause of the worker; none once its session was abandoned.
-void PauseWorker(const DriverSession& session, unsigned milliseconds);
-
 // The text before the first ':' of a port name, when there is such a text
 // (the ':' not first); else 0. Writes at most size wide characters with the terminator.
 int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size);

@@ -1,5 +1,6 @@
 #include "NotifyWindow.h"
 
+#include "KeyDeliveryExit.h"
 #include "KeyInput.h"
 #include "SampleDriver.h"
 #include "ScopedLock.h"
@@ -24,7 +25,9 @@ bool Remember(HWND window) {
     return false;
 }
 
-void Forget(HWND window) {
+} // namespace
+
+void ForgetNotifyWindow(HWND window) {
     ScopedLock locked(&g_windowsLock);
     for (HWND& slot : g_windows) {
         if (slot == window)
@@ -32,10 +35,11 @@ void Forget(HWND window) {
     }
 }
 
+namespace {
 // From here on the window's messages no longer reach the driver's code.
 void CutOffFromDriver(HWND window) {
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcA));
-    Forget(window);
+    ForgetNotifyWindow(window);
 }
 
 bool OwnedByThisThread(HWND window) {
@@ -51,6 +55,7 @@ bool StillRunsDriverCode(HWND window) {
 } // namespace
 
 void RegisterNotifyWindowClass(HINSTANCE instance) {
+    PrepareKeyDeliveryExit();
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = kClassStyle;
@@ -81,15 +86,11 @@ void DestroyNotifyWindow(HWND window) {
         return;
     if (OwnedByThisThread(window)) {
         DestroyWindow(window);
-        Forget(window);
+        ForgetNotifyWindow(window);
         return;
     }
     CutOffFromDriver(window);
     PostMessageA(window, WM_CLOSE, 0, 0);
-}
-
-void ForgetNotifyWindow(HWND window) {
-    Forget(window);
 }
 
 void RetireNotifyWindows() {
@@ -105,7 +106,7 @@ void RetireNotifyWindows() {
         if (StillRunsDriverCode(window))
             DestroyNotifyWindow(window);
         else
-            Forget(window);
+            ForgetNotifyWindow(window);
     }
 }
 

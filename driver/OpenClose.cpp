@@ -110,15 +110,10 @@ SessionRef StartOpenSession(CBrailleSampleDriver* driver, const LifecycleTurn& t
 // long as it likes: Open waits only for what is left of its bound for the
 // link, and not at all when an open of the link still runs on the worker
 // (the registration then follows it there).
-void RegisterKeyWindowOnWorker(DriverSession& session, HWND window, DWORD waitMs) {
-    if (waitMs == 0) {
-        QueueCommand(session, kCmdRegisterKeyWindow, &window, sizeof window);
-        return;
-    }
+void RegisterKeyWindowOnWorker(DriverSession& session, DWORD waitMs) {
     bool registered = false;
-    if (QueueCommandWithin(session, kCmdRegisterKeyWindow, &window, sizeof window, waitMs,
-                           &registered) &&
-        !registered)
+    if (QueueCommandWithin(session, kCmdRegisterKeyWindow, nullptr, 0, waitMs, &registered) &&
+        !registered && waitMs > 0)
         ReportToDebugger(L"Open's wait for the key window's registration (%lu ms) gave up; the "
                          L"worker registers it when the device library answers",
                          static_cast<unsigned long>(waitMs));
@@ -134,7 +129,7 @@ void CloseInTurn(CBrailleSampleDriver* driver, const Deadline& bound) {
     if (session)
         StopSession(*session, bound);
     else
-        PauseServingSentMessages(qorn::kStopPauseMs); // the stop sequence without a worker
+        WaitServingSentMessages(nullptr, Deadline(qorn::kStopPauseMs)); // no worker to stop
     ReleaseWindow(driver, nullptr);
 }
 
@@ -160,7 +155,7 @@ int32_t CBrailleSampleDriver::Open(const char* port, IBrailleHostCallback* callb
     SetKeyWindow(this, session.get(), CreateNotifyWindow(g_moduleHandle));
     m_opened = 1;
     m_suspended = 0;
-    RegisterKeyWindowOnWorker(*session, m_hNotifyWindow, linkTimeLeftMs);
+    RegisterKeyWindowOnWorker(*session, linkTimeLeftMs);
     return turn.End() ? 0 : 1; // a Close left to this Open has closed it again
 }
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include <windows.h>
 
@@ -22,8 +23,6 @@ class CBrailleSampleDriver : public IBrailleDriver {
 public:
     CBrailleSampleDriver();
     ~CBrailleSampleDriver();
-    CBrailleSampleDriver(const CBrailleSampleDriver&) = delete;
-    CBrailleSampleDriver& operator=(const CBrailleSampleDriver&) = delete;
 
     // ---- The interface table, in slot order ----
     int32_t Open(const char* port, IBrailleHostCallback* callback, const char* text1,
@@ -99,7 +98,7 @@ public:
     // ---- Bookkeeping of sessions (Session.h) ----
     // The current session, or null. m_sessionLock is held only to read or
     // switch it and the lifecycle turn below, never across a wait.
-    DriverSession* m_pSession;
+    std::shared_ptr<DriverSession> m_session;
     SRWLOCK m_sessionLock;
     // One lifecycle call at a time (LifecycleTurn.h): the thread inside Open,
     // Close or SetSuspended (0 for none), whether a Close was left to it, and

@@ -16,64 +16,40 @@ DriverSession::~DriverSession() {
         CloseHandle(ackEvent);
 }
 
-void ReleaseSession(DriverSession* session) {
-    if (--session->references == 0)
-        delete session;
-}
-
-SessionRef& SessionRef::operator=(SessionRef&& other) noexcept {
-    if (this != &other) {
-        if (session_ != nullptr)
-            ReleaseSession(session_);
-        session_ = other.session_;
-        other.session_ = nullptr;
-    }
-    return *this;
-}
-
 SessionRef CurrentSession(CBrailleSampleDriver* driver) {
     ScopedLock locked(&driver->m_sessionLock);
-    DriverSession* session = driver->m_pSession;
-    if (session != nullptr)
-        ++session->references;
-    return SessionRef(session);
+    return driver->m_session;
 }
 
-bool IsCurrent(const DriverSession& session) {
-    ScopedLock locked(&session.driver->m_sessionLock);
-    return session.driver->m_pSession == &session;
-}
-
-void MakeCurrent(DriverSession& session) {
-    CBrailleSampleDriver* driver = session.driver;
-    ++session.references; // the driver's
+void MakeCurrent(const SessionRef& session) {
+    CBrailleSampleDriver* driver = session->driver;
     ScopedLock locked(&driver->m_sessionLock);
-    driver->m_pSession = &session;
-    driver->m_hWorkerThread = session.thread;
-    driver->m_workerThreadId = session.threadId;
-    driver->m_hAckEvent = session.ackEvent;
+    driver->m_session = session;
+    driver->m_hWorkerThread = session->thread;
+    driver->m_workerThreadId = session->threadId;
+    driver->m_hAckEvent = session->ackEvent;
 }
 
 void Detach(DriverSession& session) {
     CBrailleSampleDriver* driver = session.driver;
+    SessionRef released; // let go of outside the lock
     {
         ScopedLock locked(&driver->m_sessionLock);
-        if (driver->m_pSession != &session)
+        if (driver->m_session.get() != &session)
             return;
-        driver->m_pSession = nullptr;
+        released = std::move(driver->m_session);
         driver->m_hWorkerThread = nullptr;
         driver->m_workerThreadId = 0;
         driver->m_hAckEvent = nullptr;
         driver->m_linkUp = 0;
         driver->m_linkStale = 0;
     }
-    ReleaseSession(&session); // the driver's reference
 }
 
-void PublishLinkState(const DriverSession& session, LinkNews news) {
+void PublishLinkState(const DriverSession& session, bool linkCameUp) {
     CBrailleSampleDriver* driver = session.driver;
     ScopedLock locked(&driver->m_sessionLock);
-    if (driver->m_pSession != &session)
+    if (driver->m_session.get() != &session)
         return;
     driver->m_linkUp = session.linkUp.load();
     driver->m_linkStale = session.linkStale.load();
@@ -81,7 +57,7 @@ void PublishLinkState(const DriverSession& session, LinkNews news) {
     driver->m_cellCount = session.cellCount.load();
     driver->m_statusCellCount = session.statusCellCount.load();
     wmemcpy(driver->m_portNameW, session.portNameW, qorn::kPortNameChars + 1);
-    if (news == LinkNews::kCameUp) {
+    if (linkCameUp) {
         driver->m_skippedWrites = 0;
         driver->m_skipLimit = qorn::kSkipLimitNormal;
         driver->m_relinkRequests = 0;

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include <windows.h>
 
@@ -32,11 +33,8 @@ enum OpenAnswer : long {
 struct DriverSession {
     explicit DriverSession(CBrailleSampleDriver* owner);
     ~DriverSession();
-    DriverSession(const DriverSession&) = delete;
-    DriverSession& operator=(const DriverSession&) = delete;
 
     CBrailleSampleDriver* const driver;
-    std::atomic<long> references{1};
     HANDLE thread = nullptr; // the worker; closed with the session
     DWORD threadId = 0;
     HANDLE ackEvent = nullptr; // set by the worker once ready, after each command and tick
@@ -63,41 +61,18 @@ struct DriverSession {
     uint64_t shownVersion = 0;      // of the latest cells the display took (0: not known)
 };
 
-void ReleaseSession(DriverSession* session);
-
-// A reference on a session, released with its holder.
-class SessionRef {
-public:
-    SessionRef() = default;
-    explicit SessionRef(DriverSession* adopted) : session_(adopted) {}
-    SessionRef(SessionRef&& other) noexcept : session_(other.session_) { other.session_ = nullptr; }
-    SessionRef& operator=(SessionRef&& other) noexcept;
-    SessionRef(const SessionRef&) = delete;
-    SessionRef& operator=(const SessionRef&) = delete;
-    ~SessionRef() {
-        if (session_ != nullptr)
-            ReleaseSession(session_);
-    }
-    DriverSession* get() const { return session_; }
-    DriverSession* operator->() const { return session_; }
-    DriverSession& operator*() const { return *session_; }
-    explicit operator bool() const { return session_ != nullptr; }
-
-private:
-    DriverSession* session_ = nullptr;
-};
+// A reference on a session.
+using SessionRef = std::shared_ptr<DriverSession>;
 
 // The driver's current session, or an empty reference.
 SessionRef CurrentSession(CBrailleSampleDriver* driver);
-bool IsCurrent(const DriverSession& session);
 // The session becomes the driver's current one (it must have none): its
 // worker's handle, id and event show in the driver's fields.
-void MakeCurrent(DriverSession& session);
+void MakeCurrent(const SessionRef& session);
 // The session is the driver's no more, if it was: the worker's fields are
 // cleared and the link counts as down.
 void Detach(DriverSession& session);
 // Worker side: copies the session's link state into the driver's fields,
 // only while the session is current. A link that came up also restarts the
 // host's count of refused output calls.
-enum class LinkNews { kChanged, kCameUp };
-void PublishLinkState(const DriverSession& session, LinkNews news = LinkNews::kChanged);
+void PublishLinkState(const DriverSession& session, bool linkCameUp = false);

@@ -12,7 +12,6 @@ TypedCharRecord MakeTypedCharRecord(DWORD tickCount, uint8_t character) {
     record.bytes[0] = static_cast<uint8_t>(tickCount & 0xFF);
     record.bytes[2] = static_cast<uint8_t>((tickCount >> 8) & 0xFF);
     record.bytes[1] = static_cast<uint8_t>(record.bytes[0] ^ record.bytes[2] ^ character);
-    record.bytes[3] = 0;
     return record;
 }
 

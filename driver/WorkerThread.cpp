@@ -3,9 +3,6 @@
 
 #include <process.h>
 
-#include <cstring>
-#include <new>
-
 #include "BrailleOutput.h"
 #include "CommandChannel.h"
 #include "DebugReport.h"
@@ -17,32 +14,21 @@
 
 namespace {
 
+// A nonzero flag closes a link that is up; 0 re-links one that is down or stale.
 void HandleSuspend(DriverSession& session, int32_t flag) {
     if (!session.driver->m_alive)
         return;
-    if (session.linkUp) {
-        if (flag != 0)
-            CloseLink(session);
-        else if (session.linkStale)
-            Relink(session);
-    } else if (flag == 0) {
+    if (flag != 0 && session.linkUp)
+        CloseLink(session);
+    else if (flag == 0 && (!session.linkUp || session.linkStale))
         Relink(session);
-    }
 }
 
 // Ordinal 9, only while the link is up; the answer goes back with the command.
 void ReadDeviceData(DriverSession& session, CommandAnswer* answer) {
-    if (!session.linkUp || answer == nullptr)
-        return;
-    answer->result =
-        DeviceReadData(session, &answer->bytes[0], &answer->bytes[1], &answer->bytes[2]);
-}
-
-void RegisterKeyWindow(DriverSession& session, const QueuedCommand& command) {
-    HWND window = nullptr;
-    if (command.data() != nullptr && command.length() == static_cast<int32_t>(sizeof window))
-        memcpy(&window, command.data(), sizeof window);
-    DeviceRegisterKeyWindow(session, window);
+    if (session.linkUp && answer != nullptr)
+        answer->result =
+            DeviceReadData(session, answer->bytes, answer->bytes + 1, answer->bytes + 2);
 }
 
 void HandleOpen(DriverSession& session, const QueuedCommand& command) {
@@ -51,7 +37,7 @@ void HandleOpen(DriverSession& session, const QueuedCommand& command) {
     session.linkWanted = true;
     PublishLinkState(session);
     if (session.driver->m_alive)
-        OpenLink(session, command.data(), command.data() != nullptr ? command.length() : 0);
+        OpenLink(session, command.data(), command.length());
 }
 
 void HandleCommand(DriverSession& session, const QueuedCommand& command) {
@@ -75,7 +61,7 @@ void HandleCommand(DriverSession& session, const QueuedCommand& command) {
         DeviceService(session);
         break;
     case kCmdRegisterKeyWindow:
-        RegisterKeyWindow(session, command);
+        DeviceRegisterKeyWindow(session, session.keyWindow);
         break;
     case kCmdReadDeviceData:
         ReadDeviceData(session, command.answer());
@@ -117,10 +103,6 @@ void ServiceTick(DriverSession& session) {
     SetEvent(session.ackEvent);
 }
 
-bool IsOwnTick(const MSG& msg, UINT_PTR timer) {
-    return msg.hwnd == nullptr && msg.message == WM_TIMER && timer != 0 && msg.wParam == timer;
-}
-
 // Every message is a wake-up: after it, one look at the queue. A WM_QUIT
 // posted by anyone (0) or an error (-1) is nothing: only the quit command, or
 // the host giving up on the worker, ends the loop. Any other message (a window
@@ -129,7 +111,7 @@ void RunMessageLoop(DriverSession& session, UINT_PTR timer) {
     MSG msg;
     for (;;) {
         if (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-            if (IsOwnTick(msg, timer))
+            if (msg.hwnd == nullptr && msg.message == WM_TIMER && timer != 0 && msg.wParam == timer)
                 ServiceTick(session);
             else
                 DispatchMessageA(&msg);
@@ -142,48 +124,53 @@ void RunMessageLoop(DriverSession& session, UINT_PTR timer) {
 } // namespace
 
 unsigned __stdcall WorkerMain(void* argument) {
-    auto* session = static_cast<DriverSession*>(argument);
-    const HMODULE pinned = session->pinnedModule;
+    auto* reference = static_cast<SessionRef*>(argument);
+    DriverSession& session = **reference;
+    const HMODULE pinned = session.pinnedModule;
     MSG msg;
     PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE); // creates the queue
-    if (!session->abandoned) {
-        SetEvent(session->ackEvent);
+    if (!session.abandoned) {
+        SetEvent(session.ackEvent);
         const UINT_PTR timer = SetTimer(nullptr, 0, qorn::kServiceTimerMs, nullptr);
-        RunMessageLoop(*session, timer);
+        RunMessageLoop(session, timer);
         if (timer != 0)
             KillTimer(nullptr, timer);
     }
     // A link this worker opened after the host gave up on it is closed here,
     // unless the next session's worker closed it first.
-    DeviceCloseOwnLink(*session);
+    DeviceCloseOwnLink(session);
     // Commands queued behind the quit, or left to an abandoned worker, never
     // run: their waiters are released now.
-    session->commands.Close();
-    ReleaseSession(session);
+    session.commands.Close();
+    delete reference;
     return ExitThreadReleasingModule(pinned, 0);
 }
 
 SessionRef StartSession(CBrailleSampleDriver* driver) {
-    SessionRef session(new (std::nothrow) DriverSession(driver));
-    if (!session)
-        return session;
+    SessionRef session;
+    SessionRef* workerReference = nullptr;
+    try {
+        session = std::make_shared<DriverSession>(driver);
+        workerReference = new SessionRef(session);
+    } catch (...) {
+        return nullptr;
+    }
     session->ackEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (session->ackEvent == nullptr)
-        return SessionRef();
     session->pinnedModule = PinOwnModule();
-    ++session->references; // the worker's
     unsigned id = 0;
-    const uintptr_t thread = _beginthreadex(nullptr, 0, WorkerMain, session.get(), 0, &id);
+    const uintptr_t thread = session->ackEvent == nullptr
+                                 ? 0
+                                 : _beginthreadex(nullptr, 0, WorkerMain, workerReference, 0, &id);
     if (thread == 0) {
         if (session->pinnedModule != nullptr)
             FreeLibrary(session->pinnedModule);
-        --session->references;
-        return SessionRef();
+        delete workerReference;
+        return nullptr;
     }
     session->thread = reinterpret_cast<HANDLE>(thread);
     session->threadId = id;
     SetThreadPriority(session->thread, THREAD_PRIORITY_ABOVE_NORMAL);
-    MakeCurrent(*session);
+    MakeCurrent(session);
     return session;
 }
 
@@ -200,13 +187,11 @@ bool AwaitWorkerReady(DriverSession& session, DWORD timeoutMs) {
 void StopSession(DriverSession& session, const Deadline& deadline) {
     bool closed = false, quit = false;
     QueueCommandWithin(session, kCmdClose, nullptr, 0, deadline.Remaining(), &closed);
-    PauseServingSentMessages(qorn::kStopPauseMs);
+    WaitServingSentMessages(nullptr, Deadline(qorn::kStopPauseMs));
     if (closed)
         QueueCommandWithin(session, kCmdQuit, nullptr, 0, deadline.Remaining(), &quit);
     if (!quit || !WaitServingSentMessages(session.thread, deadline))
-        AbandonWorker(session, !closed ? L"the wait for the close command"
-                               : !quit ? L"the wait for the quit command"
-                                       : L"the wait for the device worker to end");
+        AbandonWorker(session, L"Close's wait for the device worker");
     session.keyWindow = nullptr;
     Detach(session);
 }

@@ -59,8 +59,8 @@ protected:
 
     // A command as a waiting poster sends it, with a ticket of its own.
     TicketRef PostWithTicket(int command) {
-        TicketRef ticket = PostCommandWithTicket(driver.get(), command, nullptr, 0);
-        EXPECT_TRUE(ticket);
+        TicketRef ticket = CommandTicket::Create();
+        EXPECT_TRUE(ticket && QueueCommand(*session, command, nullptr, 0, ticket));
         return ticket;
     }
 };
