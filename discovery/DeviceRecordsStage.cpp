@@ -1,8 +1,9 @@
 #include "DeviceRecordsStage.h"
 
+#include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <functional>
-#include <new>
 #include <vector>
 
 #include <windows.h>
@@ -16,46 +17,34 @@
 
 namespace {
 
-// The present devices of the Ports class, destroyed when the owner goes.
-class PortDeviceSet {
+// A handle of SetupAPI's or the registry's, let go of by Release when the
+// owner goes; null and INVALID_HANDLE_VALUE are none.
+template <typename Handle, auto Release> class Owned {
 public:
-    PortDeviceSet()
-        : set_(SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT)) {}
-    ~PortDeviceSet() {
-        if (made())
-            SetupDiDestroyDeviceInfoList(set_);
+    explicit Owned(Handle handle) : handle_(handle) {}
+    ~Owned() {
+        if (valid())
+            Release(handle_);
     }
-    PortDeviceSet(const PortDeviceSet&) = delete;
-    PortDeviceSet& operator=(const PortDeviceSet&) = delete;
-    bool made() const { return set_ != INVALID_HANDLE_VALUE && set_ != nullptr; }
-    HDEVINFO get() const { return set_; }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    bool valid() const {
+        return handle_ != nullptr && handle_ != reinterpret_cast<Handle>(INVALID_HANDLE_VALUE);
+    }
+    Handle get() const { return handle_; }
 
 private:
-    HDEVINFO set_;
+    Handle handle_;
 };
 
-// A registry key, closed when the owner goes.
-class OpenKey {
-public:
-    explicit OpenKey(HKEY key) : key_(key) {}
-    ~OpenKey() {
-        if (opened())
-            RegCloseKey(key_);
-    }
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    bool opened() const { return key_ != INVALID_HANDLE_VALUE && key_ != nullptr; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_;
-};
+using DeviceSet = Owned<HDEVINFO, SetupDiDestroyDeviceInfoList>;
+using OpenKey = Owned<HKEY, RegCloseKey>;
 
 // The text of a registry string up to its first terminator, or to the end of
 // the data when it has none (the registry does not insist on one); an odd last
 // byte is no code unit and is left out.
 std::wstring RegistryText(const std::vector<BYTE>& data, DWORD bytes) {
-    const size_t units = bytes / sizeof(wchar_t);
+    const size_t units = std::min<size_t>(bytes, data.size()) / sizeof(wchar_t);
     std::wstring text(units, L'\0');
     if (units != 0)
         memcpy(&text[0], data.data(), units * sizeof(wchar_t));
@@ -82,7 +71,7 @@ bool ReadInstanceId(HDEVINFO set, SP_DEVINFO_DATA& device, std::wstring& id) {
 // value, or the value is not a string.
 bool ReadPortName(HDEVINFO set, SP_DEVINFO_DATA& device, std::wstring& name) {
     const OpenKey key(SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
-    if (!key.opened())
+    if (!key.valid())
         return false;
     std::vector<BYTE> data(qorn::kPortNameFirstReadChars * sizeof(wchar_t));
     for (int attempt = 0; attempt < qorn::kRecordReadAttempts; ++attempt) {
@@ -107,8 +96,10 @@ bool ReadPortName(HDEVINFO set, SP_DEVINFO_DATA& device, std::wstring& name) {
 // the system lists them, until visit returns true. False when the records
 // cannot be listed to the end (or to where visit stopped).
 bool ForEachPortRecord(const std::function<bool(const std::wstring&, const std::wstring&)>& visit) {
-    const PortDeviceSet set;
-    if (!set.made())
+    // The present devices of the Ports class.
+    const DeviceSet set(
+        SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT));
+    if (!set.valid())
         return false;
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA device = {};
