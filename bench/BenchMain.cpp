@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DiscoveryFigures.h"
 #include "DriverFigures.h"
 #include "Parameters.h"
 #include "PlatformFloors.h"
@@ -301,6 +302,7 @@ void PrintFloors() {
         "  memory         bare posts of heap copies that the receiver frees\n"
         "  display back   5 s of host silence (common/Parameters.h) plus that return's own\n"
         "                 link-up as timed in the run (open, 1 s settle pause, size poll, write)\n"
+        "  search         a bare listing of the same device records (SetupAPI and the registry)\n"
         "Parts \"a / b / c\": a burst's lag split into the rest of a device write under way,\n"
         "  the worker's turn to the final write, and that write; a return split into the\n"
         "  wait for the worker's open of the link, the link coming up (open, settle pause,\n"
@@ -333,6 +335,7 @@ int main(int argc, char** argv) {
     AddMemoryRows(table, sizes, driver);
     AddReturnRows(table, sizes, host); // opens and closes the driver anew
     driver->Close();
+    AddDiscoveryRows(table, quick);
     table.Print();
     PrintFloors();
     return 0;

@@ -59,5 +59,9 @@ constexpr int kAddressTextChars = 12;          // Bluetooth address as hex digit
 constexpr int kDisplayNamePrefixChars = 5;     // "ZR47-"
 constexpr int kPnpAddressIndex = 74;           // where the address sits in a display's PNP id
 constexpr int kPnpMinLengthForIndexMatch = 88; // the id must be longer than 87 for that rule
+// Reads of one device record's instance ID or port name: a first read, and
+// again with the size the system asked for, in case the record grew meanwhile.
+constexpr int kRecordReadAttempts = 3;
+constexpr int kPortNameFirstReadChars = 64; // room for the port name at the first read
 
 } // namespace qorn

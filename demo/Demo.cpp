@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "DebuggerOutput.h"
+#include "DiscoveryStep.h"
 #include "InstallerStep.h"
 #include "ScreenReaderHost.h"
 #include "SimulatedBluetooth.h"
@@ -317,8 +318,13 @@ int main() {
     Heading("Load");
     ShowIdentity(driver);
 
+    Heading("Finding the display's port");
+    if (!PairTheDisplay() || !ListDemoPortRecords())
+        return 1;
+    CompareSearchWithWmiListing([](const char* line) { Say("%s", line); });
+
     Heading("Open");
-    if (!PairTheDisplay() || !OpenAutomatically(host))
+    if (!OpenAutomatically(host))
         return 1;
 
     Heading("Braille output");
@@ -352,5 +358,6 @@ int main() {
 
     Heading("Installer");
     RunInstallerStep([](const char* line) { Say("%s", line); });
+    RemoveDemoPortRecords();
     return 0;
 }

@@ -101,16 +101,19 @@ void RunInstallerStep(void (*say)(const char* line)) {
     WriteUtf8File(ports,
                   "port\tCOM1\tACPI\\PNP0501\\1\n"
                   "port\tCOM12\tBTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002"
-                  "\\7&1D80ECD3&0&123456789ABC_C00000000\n");
+                  "\\7&1D80ECD3&0&123456789ABC_C00000000\n"
+                  "bluetooth-port-delay\t3000\n");
     SetEnvironmentVariableW(L"QORN_SIM_BLUETOOTH", bluetooth.c_str());
     SetEnvironmentVariableW(L"QORN_SIM_WMI", ports.c_str());
     SetEnvironmentVariableW(L"QORN_SIM_DRIVER_UTILITY_LOG", log.c_str());
 
     say(("screen reader folder: " + Utf8(reader)).c_str());
     say(("QornSetup.exe \"" + Utf8(driversFolder) + "\" \"C:\"").c_str());
+    const ULONGLONG start = GetTickCount64();
     const DWORD code = RunInstaller(driversFolder, L"C:");
-    say(("installer exit code " + std::to_string(static_cast<long>(code)) +
-         ", nothing printed, no window")
+    say(("installer exit code " + std::to_string(static_cast<long>(code)) + " after " +
+         std::to_string(GetTickCount64() - start) +
+         " ms (the display's port from its device record), nothing printed, no window")
             .c_str());
     const std::string received = AwaitToolRecord(log);
     say(received.empty() ? "the registration tool was not started"

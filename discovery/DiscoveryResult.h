@@ -7,9 +7,10 @@
 #include "Parameters.h"
 
 struct DiscoveryResult {
-    // 1 once the serial-port stage ran to its end, with or without a port.
+    // 1 once the serial-port stages ran to their end, with or without a port.
     uint8_t completed = 0;
-    // DeviceID of the chosen serial port, exactly as WMI gave it; empty for none.
+    // Name of the chosen serial port, exactly as the device records (PortName)
+    // or WMI (DeviceID) gave it; empty for none.
     std::wstring deviceId;
     // deviceId in the ANSI code page, zero-terminated; written only with a port.
     char portName[qorn::kDiscoveredPortSize] = {};

@@ -14,16 +14,21 @@ struct DiscoverySearch {
     std::atomic<long> references{0}; // the thread, each starter, and the running slot
     HANDLE thread = nullptr;         // closed with the record
     unsigned id = 0;
+    SearchStages stages = SearchStages::kRecordsThenWmi;
     HMODULE pinnedModule = nullptr;
     DiscoveryResult result;
 };
 
 namespace {
 
-// The search whose thread is still running, holding a reference on it; later
-// starters join it rather than start one more.
+// For each kind of search, the one whose thread is still running, holding a
+// reference on it; later starters of that kind join it rather than start one more.
 SRWLOCK g_runningLock = SRWLOCK_INIT;
-DiscoverySearch* g_running = nullptr;
+DiscoverySearch* g_running[2] = {};
+
+DiscoverySearch*& RunningSlot(SearchStages stages) {
+    return g_running[stages == SearchStages::kRecordsOnly ? 1 : 0];
+}
 
 void ReleaseSearch(DiscoverySearch* search) {
     if (--search->references != 0)
@@ -38,8 +43,9 @@ void LeaveRunningSlot(DiscoverySearch* search) {
     bool wasRunning = false;
     {
         ScopedLock lock(&g_runningLock);
-        if (g_running == search) {
-            g_running = nullptr;
+        DiscoverySearch*& slot = RunningSlot(search->stages);
+        if (slot == search) {
+            slot = nullptr;
             wasRunning = true;
         }
     }
@@ -48,10 +54,11 @@ void LeaveRunningSlot(DiscoverySearch* search) {
 }
 
 // Under the lock: a new search on its own thread, in the running slot.
-DiscoverySearch* StartSearch() {
+DiscoverySearch* StartSearch(SearchStages stages) {
     auto* search = new (std::nothrow) DiscoverySearch;
     if (search == nullptr)
         return nullptr;
+    search->stages = stages;
     search->references = 2; // the thread and the running slot
     search->pinnedModule = PinOwnModule();
     const uintptr_t handle = _beginthreadex(nullptr, 0, FindDisplayPort, search, 0, &search->id);
@@ -62,7 +69,7 @@ DiscoverySearch* StartSearch() {
         return nullptr;
     }
     search->thread = reinterpret_cast<HANDLE>(handle);
-    g_running = search;
+    RunningSlot(stages) = search;
     return search;
 }
 
@@ -71,16 +78,17 @@ DiscoverySearch* StartSearch() {
 unsigned __stdcall FindDisplayPort(void* argument) {
     auto* search = static_cast<DiscoverySearch*>(argument);
     const HMODULE pinned = search->pinnedModule;
-    const int code = SearchDisplayPort(search->result);
+    const int code = SearchDisplayPort(search->result, search->stages);
     LeaveRunningSlot(search);
     ReleaseSearch(search);
     return ExitThreadReleasingModule(pinned, static_cast<DWORD>(code));
 }
 
-bool StartDiscovery(DiscoveryThread& thread) {
+bool StartDiscovery(DiscoveryThread& thread, SearchStages stages) {
     thread = DiscoveryThread{};
     ScopedLock lock(&g_runningLock);
-    DiscoverySearch* search = g_running != nullptr ? g_running : StartSearch();
+    DiscoverySearch* running = RunningSlot(stages);
+    DiscoverySearch* search = running != nullptr ? running : StartSearch(stages);
     if (search == nullptr)
         return false;
     const HANDLE handle = DuplicateOwnHandle(search->thread);

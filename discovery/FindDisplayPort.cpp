@@ -1,16 +1,33 @@
 #include "FindDisplayPort.h"
 
 #include "BluetoothStage.h"
+#include "DeviceRecordsStage.h"
 #include "PortName.h"
 #include "SerialPortStage.h"
 
-int SearchDisplayPort(DiscoveryResult& result) {
+namespace {
+
+// The name of the display's port, empty for none. False, with no port, when
+// the stage that had the last word failed.
+bool FindPortOfDisplay(const std::wstring& addressText, SearchStages stages,
+                       std::wstring& portName) {
+    const bool recordsListed = FindPortInDeviceRecords(addressText, portName);
+    if (recordsListed && !portName.empty())
+        return true;
+    if (stages == SearchStages::kRecordsOnly)
+        return recordsListed;
+    return FindSerialPort(addressText, portName);
+}
+
+} // namespace
+
+int SearchDisplayPort(DiscoveryResult& result, SearchStages stages) {
     try {
         std::wstring addressText;
         if (!FindDisplayAddress(addressText))
             return -1;
         std::wstring deviceId;
-        if (!FindSerialPort(addressText, deviceId))
+        if (!FindPortOfDisplay(addressText, stages, deviceId))
             return -1;
         result.deviceId = deviceId;
         if (!deviceId.empty() && !StorePortName(deviceId, result.portName))

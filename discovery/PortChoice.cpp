@@ -4,6 +4,12 @@
 
 #include "Parameters.h"
 
+namespace {
+// What an incoming Bluetooth serial port carries where an outgoing one has the
+// remote device's address.
+constexpr wchar_t kIncomingPortAddress[] = L"000000000000";
+} // namespace
+
 std::wstring UpperCaseAscii(const std::wstring& text) {
     std::wstring upper(text);
     for (wchar_t& c : upper) {
@@ -13,12 +19,17 @@ std::wstring UpperCaseAscii(const std::wstring& text) {
     return upper;
 }
 
+bool IsSamePortName(const std::wstring& first, const std::wstring& second) {
+    return !first.empty() && UpperCaseAscii(first) == UpperCaseAscii(second);
+}
+
 PortChooser::PortChooser(std::wstring addressText) : address_(std::move(addressText)) {}
 
 bool PortChooser::Offer(const std::wstring& deviceId, const std::wstring& pnpDeviceId) {
     // Without a display every identity would "contain" the empty address, and an
-    // unrelated port must never be taken for the display's.
-    if (address_.empty())
+    // unrelated port must never be taken for the display's; nor may a port that
+    // waits for any device to call in.
+    if (address_.empty() || address_ == kIncomingPortAddress)
         return false;
     const std::wstring pnp = UpperCaseAscii(pnpDeviceId);
     if (pnp.find(address_) == std::wstring::npos)

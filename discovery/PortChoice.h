@@ -1,5 +1,5 @@
-// Which serial port belongs to the display, decided from the identities WMI
-// lists, one port at a time.
+// Which serial port belongs to the display, decided from the identities the
+// device records or WMI list, one port at a time.
 #pragma once
 
 #include <string>
@@ -7,18 +7,25 @@
 // Copy with the letters a to z upper-cased; every other code unit kept.
 std::wstring UpperCaseAscii(const std::wstring& text);
 
+// The same port name in another letter case (a to z only); an empty name
+// names no port.
+bool IsSamePortName(const std::wstring& first, const std::wstring& second);
+
 class PortChooser {
 public:
     // addressText: the display's address text; empty when no display was found.
     explicit PortChooser(std::wstring addressText);
 
-    // Looks at one listed port. A port whose upper-cased PNP identity carries the
-    // address anywhere becomes the choice, replacing an earlier one. Returns true
-    // when the address sits where the display's own ports carry it, at index 74
-    // of a long identity: that choice is final and the listing can stop.
+    // Looks at one listed port: its name (WMI's DeviceID, the records' PortName)
+    // and its PNP identity (the device instance ID). A port whose upper-cased
+    // identity carries the address anywhere becomes the choice, replacing an
+    // earlier one. Returns true when the address sits where the display's own
+    // ports carry it, at index 74 of a long identity: that choice is final and
+    // the listing can stop. An empty address, or the twelve zeros that every
+    // incoming Bluetooth port carries, never matches.
     bool Offer(const std::wstring& deviceId, const std::wstring& pnpDeviceId);
 
-    // DeviceID of the chosen port, in its own letter case; empty for none.
+    // Name of the chosen port, in its own letter case; empty for none.
     const std::wstring& chosen() const { return chosen_; }
 
 private:

@@ -61,6 +61,15 @@ bool ParseFailLine(const std::string& line, WmiState& state) {
     return false;
 }
 
+// Applies a line "bluetooth-port-delay<TAB>milliseconds".
+bool ParseDelayLine(const std::string& line, WmiState& state) {
+    static const char kPrefix[] = "bluetooth-port-delay\t";
+    if (line.compare(0, sizeof kPrefix - 1, kPrefix) != 0)
+        return false;
+    state.bluetoothPortDelayMs = strtoul(line.c_str() + sizeof kPrefix - 1, nullptr, 10);
+    return true;
+}
+
 // A separate program is scripted through a file named in QORN_SIM_WMI.
 void LoadScriptFile(WmiState& state) {
     const std::wstring path = ScriptFilePath(L"QORN_SIM_WMI");
@@ -71,7 +80,7 @@ void LoadScriptFile(WmiState& state) {
         SimPort port;
         if (ParsePortLine(line, port))
             state.ports.push_back(port);
-        else
+        else if (!ParseDelayLine(line, state))
             ParseFailLine(line, state);
     });
 }
@@ -220,6 +229,7 @@ SIM_WMI_API void SimWmiReset() {
     state.ports.clear();
     for (HRESULT& failure : state.failures)
         failure = S_OK;
+    state.bluetoothPortDelayMs = 0;
     state.record = SimWmiRecord{};
     state.record.liveObjects = live; // objects still held stay counted
 }
@@ -245,6 +255,11 @@ SIM_WMI_API void SimWmiFailAt(int step, HRESULT result) {
         return;
     WmiLock lock;
     lock.state().failures[step] = result;
+}
+
+SIM_WMI_API void SimWmiSetBluetoothPortDelay(DWORD milliseconds) {
+    WmiLock lock;
+    lock.state().bluetoothPortDelayMs = milliseconds;
 }
 
 SIM_WMI_API void SimWmiGetRecord(SimWmiRecord* record) {

@@ -11,6 +11,8 @@
 //     port<TAB>DeviceID<TAB>PNPDeviceID
 // or per failing step (locator, connect, blanket or query, and a hex HRESULT),
 //     fail<TAB>connect<TAB>0x80004005
+// or for the time the listing takes per Bluetooth port, in milliseconds,
+//     bluetooth-port-delay<TAB>3000
 // (blank lines and lines starting with # are skipped). The variable makes the
 // stand-in active even when the file lists no port.
 #pragma once
@@ -77,4 +79,8 @@ SIM_WMI_API void SimWmiAddOddPort(int deviceIdForm, const wchar_t* deviceId, int
                                   const wchar_t* pnpDeviceId);
 // The step answers with result (a failure code) from now on.
 SIM_WMI_API void SimWmiFailAt(int step, HRESULT result);
+// The listing takes this long for each Bluetooth port (a PNPDeviceID that
+// starts with BTHENUM\) as it hands the port out, as the system's WMI does
+// when it opens a port whose device is off or out of range.
+SIM_WMI_API void SimWmiSetBluetoothPortDelay(DWORD milliseconds);
 SIM_WMI_API void SimWmiGetRecord(SimWmiRecord* record);

@@ -1,4 +1,5 @@
 // The simulated WMI objects: locator, services, serial-port enumerator, port.
+#include <cwchar>
 #include <new>
 
 #define _WIN32_DCOM
@@ -37,6 +38,17 @@ private:
 HRESULT FailureAt(SimWmiStep step) {
     WmiLock lock;
     return lock.state().failures[step];
+}
+
+// How long handing out this port takes: the scripted delay for a Bluetooth port.
+DWORD HandOutDelay(const SimPort& port) {
+    static const wchar_t kBluetoothEnumerator[] = L"BTHENUM\\";
+    if (port.pnpForm != kSimWmiText ||
+        _wcsnicmp(port.pnpDeviceId.c_str(), kBluetoothEnumerator,
+                  sizeof kBluetoothEnumerator / sizeof(wchar_t) - 1) != 0)
+        return 0;
+    WmiLock lock;
+    return lock.state().bluetoothPortDelayMs;
 }
 
 class Port final : public IWbemClassObject, private Counted {
@@ -154,6 +166,9 @@ public:
             return WBEM_E_INVALID_PARAMETER;
         ULONG given = 0;
         while (given < count && next_ < ports_.size()) {
+            const DWORD delay = HandOutDelay(ports_[next_]);
+            if (delay != 0)
+                Sleep(delay);
             objects[given] = new (std::nothrow) Port(ports_[next_]);
             if (objects[given] == nullptr)
                 break;

@@ -20,6 +20,7 @@ struct WmiState {
     bool active = false;
     std::vector<SimPort> ports;
     HRESULT failures[kSimWmiStepCount] = {};
+    DWORD bluetoothPortDelayMs = 0;
     SimWmiRecord record = {};
 };
 

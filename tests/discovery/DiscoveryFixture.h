@@ -1,4 +1,5 @@
-// Tests of the search against the simulated Bluetooth API and WMI.
+// Tests of the search against the simulated Bluetooth API and WMI, and the
+// device records Wine's own SetupAPI lists from the test prefix's registry.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "PortRecords.h"
 #include "SimulatedBluetooth.h"
 #include "SimulatedWmi.h"
 
@@ -15,8 +17,7 @@ constexpr wchar_t kDisplayAddressText[] = L"123456789ABC";
 
 // How Windows names the serial port of a paired device: the address at 74.
 inline std::wstring DisplayPortIdentity(const std::wstring& address = kDisplayAddressText) {
-    return L"BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&1D80ECD3&0&" +
-           address + L"_C00000000";
+    return BluetoothPortId(address);
 }
 
 inline void AddDevice(const wchar_t* name, const uint8_t (&address)[6],
@@ -39,5 +40,8 @@ protected:
     void SetUp() override {
         SimBtReset();
         SimWmiReset();
+        ASSERT_TRUE(RemoveAllPortRecords());
     }
+    // The records are the prefix's: no other test or program may find them.
+    void TearDown() override { EXPECT_TRUE(RemoveAllPortRecords()); }
 };

@@ -64,6 +64,37 @@ TEST_F(DiscoveryThreadTest, AStartWhileASearchRunsJoinsItAndALateEndWritesIntoNo
     EXPECT_EQ(joined.deviceId, L"COM5");
 }
 
+// A records-only start never joins a full search (it would wait on WMI) and a
+// full start never joins a records-only one (it would miss WMI): one of each
+// kind runs, and later starts join the running one of their own kind.
+TEST_F(DiscoveryThreadTest, EachKindOfSearchJoinsOnlyItsOwnKind) {
+    ASSERT_TRUE(AddPortRecord(DisplayPortIdentity(), L"COM8"));
+    SimWmiAddPort(L"COM12", DisplayPortIdentity().c_str());
+    SimBtDelayNextSearch(3000); // holds the full search
+    DiscoveryThread full;
+    ASSERT_TRUE(StartDiscovery(full));
+    ASSERT_TRUE(WaitFor([] { return SimBtSearchesStarted() == 1; }, 5000));
+    SimBtDelayNextSearch(3000); // now holds the records-only search
+    DiscoveryThread recordsOnly, recordsAgain;
+    ASSERT_TRUE(StartDiscovery(recordsOnly, SearchStages::kRecordsOnly));
+    ASSERT_TRUE(StartDiscovery(recordsAgain, SearchStages::kRecordsOnly));
+    EXPECT_NE(recordsOnly.id, full.id);
+    EXPECT_EQ(recordsAgain.id, recordsOnly.id);
+    DiscoveryThread fullAgain;
+    ASSERT_TRUE(StartDiscovery(fullAgain));
+    EXPECT_EQ(fullAgain.id, full.id);
+
+    DiscoveryResult results[4];
+    ASSERT_TRUE(FinishDiscovery(recordsOnly, 10000, results[0]));
+    ASSERT_TRUE(FinishDiscovery(recordsAgain, 10000, results[1]));
+    ASSERT_TRUE(FinishDiscovery(full, 10000, results[2]));
+    ASSERT_TRUE(FinishDiscovery(fullAgain, 10000, results[3]));
+    for (const DiscoveryResult& result : results)
+        EXPECT_EQ(result.deviceId, L"COM8");
+    EXPECT_EQ(SimBtSearchesStarted(), 2);
+    EXPECT_EQ(WmiRecord().locatorsCreated, 0);
+}
+
 TEST_F(DiscoveryThreadTest, AFailedSearchHandsOverNothingCompleted) {
     SimBtSetRadio(0);
     DiscoveryThread thread;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "PortChoice.h"
+#include "PortRecords.h"
 
 namespace {
 
@@ -16,8 +17,7 @@ std::wstring Identity(size_t length, size_t index, const std::wstring& text) {
 
 // How Windows names the serial port of a paired device: the address at 74.
 std::wstring DisplayPortIdentity(const std::wstring& address) {
-    return L"BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&1D80ECD3&0&" +
-           address + L"_C00000000";
+    return BluetoothPortId(address);
 }
 
 TEST(UpperCaseAscii, ChangesOnlyTheLettersAToZ) {
@@ -81,10 +81,22 @@ TEST(PortChooser, NoPortCarryingTheAddressChoosesNothing) {
 
 TEST(PortChooser, WithoutADisplayAddressNoPortIsEverTaken) {
     // Every identity contains the empty text; none of them is the display's.
-    PortChooser chooser(L"");
-    EXPECT_FALSE(chooser.Offer(L"COM1", L"ACPI\\PNP0501\\1"));
-    EXPECT_FALSE(chooser.Offer(L"COM9", DisplayPortIdentity(kAddress)));
-    EXPECT_EQ(chooser.chosen(), L"");
+    // Nor is an incoming port, whose identity carries twelve zeros.
+    for (const wchar_t* address : {L"", L"000000000000"}) {
+        PortChooser chooser(address);
+        EXPECT_FALSE(chooser.Offer(L"COM1", L"ACPI\\PNP0501\\1"));
+        EXPECT_FALSE(chooser.Offer(L"COM9", DisplayPortIdentity(kAddress)));
+        EXPECT_FALSE(chooser.Offer(L"COM4", DisplayPortIdentity(L"000000000000")));
+        EXPECT_EQ(chooser.chosen(), L"");
+    }
+}
+
+TEST(IsSamePortName, IgnoresTheCaseOfTheLettersAToZOnly) {
+    EXPECT_TRUE(IsSamePortName(L"COM12", L"com12"));
+    EXPECT_TRUE(IsSamePortName(L"cOm1", L"CoM1"));
+    EXPECT_FALSE(IsSamePortName(L"COM1", L"COM12"));
+    EXPECT_FALSE(IsSamePortName(L"COM\u00e4", L"COM\u00c4"));
+    EXPECT_FALSE(IsSamePortName(L"", L""));
 }
 
 } // namespace

@@ -1,6 +1,9 @@
-// One whole search, Bluetooth then WMI, on the calling thread.
+// One whole search, Bluetooth then the device records then WMI, on the
+// calling thread.
 #include <cstring>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #define _WIN32_DCOM
 #include <wbemidl.h>
@@ -8,6 +11,7 @@
 #include "DiscoveryFixture.h"
 #include "FindDisplayPort.h"
 #include "ImportPatch.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -211,6 +215,132 @@ TEST_F(Search, FindsNoPortThroughTheSystemsOwnWmi) {
     EXPECT_EQ(result.deviceId, L"");
     EXPECT_EQ(WmiRecord().locatorsCreated, 0) << "the stand-in was not used";
     EXPECT_TRUE(ComLeftByThisThread());
+}
+
+// Four Bluetooth ports of other devices (one of them incoming) and a built-in
+// one, as both the records and WMI list them.
+const struct {
+    const wchar_t* port;
+    std::wstring id;
+} kOtherPorts[] = {
+    {L"COM1", L"ACPI\\PNP0501\\1"},
+    {L"COM20", BluetoothPortId(L"A0B1C2D3E4F5")},
+    {L"COM21", BluetoothPortId(L"0022446688AA")},
+    {L"COM22", BluetoothPortId(L"665544332211")},
+    {L"COM23", BluetoothPortId(L"000000000000", L"000000000")},
+};
+
+TEST_F(Search, TheDisplaysRecordAnswersAtOnceWhereWmiWouldOpenEveryBluetoothPort) {
+    for (const auto& other : kOtherPorts) {
+        ASSERT_TRUE(AddPortRecord(other.id, other.port));
+        SimWmiAddPort(other.port, other.id.c_str());
+    }
+    ASSERT_TRUE(AddPortRecord(DisplayPortIdentity(), L"COM12"));
+    SimWmiAddPort(L"COM12", DisplayPortIdentity().c_str());
+    SimWmiSetBluetoothPortDelay(3000); // 12 s for WMI to list the four
+    DiscoveryResult result;
+    int code = 0;
+    const double ms = Timed([&] { code = SearchDisplayPort(result); });
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(result.completed, 1);
+    EXPECT_EQ(result.deviceId, L"COM12");
+    EXPECT_STREQ(result.portName, "COM12");
+    EXPECT_LT(ms, 1500.0);
+    EXPECT_EQ(WmiRecord().locatorsCreated, 0) << "no WMI query";
+}
+
+// The rules of the choice through the records; WMI lists the display's port as
+// COM12 and an incoming port, and is asked only when no record carries the
+// address.
+TEST_F(Search, TheChoiceRulesHoldThroughTheDeviceRecords) {
+    const uint8_t kZeroAddress[6] = {};
+    const std::wstring longName(30, L'C');
+    const struct Case {
+        const char* what;
+        std::vector<std::pair<std::wstring, std::wstring>> records; // ID, port, as listed
+        const uint8_t (*address)[6];
+        int code;
+        const wchar_t* port;
+        int wmiQueries;
+    } cases[] = {
+        {"address at index 74 ends the search; lower-case ID, port name's own case",
+         {{L"AAA\\SHORT\\123456789ABC", L"COM4"},
+          {DisplayPortIdentity(L"123456789abc"), L"com8"},
+          {L"ZZZ\\LATER\\X-123456789ABC", L"COM9"}},
+         &kDisplayAddress,
+         1,
+         L"com8",
+         0},
+        {"without index 74 the later record wins",
+         {{L"AAA\\SHORT\\123456789ABC", L"COM4"},
+          {L"MMM\\OTHER\\1", L"COM6"},
+          {L"ZZZ\\ALSO\\123456789ABC_1", L"COM5"}},
+         &kDisplayAddress,
+         1,
+         L"COM5",
+         0},
+        {"a 30-character port name is refused",
+         {{DisplayPortIdentity(), longName}},
+         &kDisplayAddress,
+         -1,
+         L"",
+         0},
+        {"an incoming port is not the display's: WMI is asked",
+         {{BluetoothPortId(L"000000000000", L"000000000"), L"COM4"}},
+         &kDisplayAddress,
+         1,
+         L"COM12",
+         1},
+        {"nor is it for a device with an all-zero address",
+         {{BluetoothPortId(L"000000000000", L"000000000"), L"COM4"}},
+         &kZeroAddress,
+         1,
+         L"",
+         1},
+        {"records of other ports only: WMI finds the port as before",
+         {{kOtherPorts[0].id, kOtherPorts[0].port}, {kOtherPorts[1].id, kOtherPorts[1].port}},
+         &kDisplayAddress,
+         1,
+         L"COM12",
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimBtReset();
+        AddDevice(L"ZR47-0001", *c.address);
+        SimWmiReset();
+        SimWmiAddPort(L"COM40", kOtherPorts[4].id.c_str());
+        SimWmiAddPort(L"COM12", DisplayPortIdentity().c_str());
+        ASSERT_TRUE(RemoveAllPortRecords());
+        for (const auto& record : c.records)
+            ASSERT_TRUE(AddPortRecord(record.first, record.second));
+        DiscoveryResult result;
+        strcpy(result.portName, "COM99");
+        EXPECT_EQ(SearchDisplayPort(result), c.code);
+        EXPECT_EQ(result.completed, c.code == 1 ? 1 : 0);
+        if (c.code == 1) {
+            EXPECT_EQ(result.deviceId, c.port);
+        }
+        const std::string narrow(c.port, c.port + wcslen(c.port));
+        EXPECT_STREQ(result.portName, narrow.empty() ? "COM99" : narrow.c_str());
+        EXPECT_EQ(WmiRecord().queries, c.wmiQueries);
+    }
+}
+
+TEST_F(Search, ARecordsOnlySearchNeverAsksWmi) {
+    SimWmiAddPort(L"COM12", DisplayPortIdentity().c_str());
+    ASSERT_TRUE(AddPortRecord(kOtherPorts[1].id, kOtherPorts[1].port));
+    DiscoveryResult none;
+    EXPECT_EQ(SearchDisplayPort(none, SearchStages::kRecordsOnly), 1);
+    EXPECT_EQ(none.completed, 1);
+    EXPECT_EQ(none.deviceId, L"");
+
+    ASSERT_TRUE(AddPortRecord(DisplayPortIdentity(), L"COM7"));
+    DiscoveryResult found;
+    EXPECT_EQ(SearchDisplayPort(found, SearchStages::kRecordsOnly), 1);
+    EXPECT_EQ(found.deviceId, L"COM7");
+    EXPECT_STREQ(found.portName, "COM7");
+    EXPECT_EQ(WmiRecord().locatorsCreated, 0);
 }
 
 // COM security as a host process may or may not have set it.

@@ -1,8 +1,9 @@
 // Faults of the display discovery that Open("AUTO") runs: a Bluetooth search
 // that hangs (and Open asked again meanwhile), a WMI stage that fails at each
-// step. Open must go on within its bound, a hung search must stay the only one,
-// and a search still running must keep the driver's code mapped until it ends,
-// even after FreeLibrary.
+// step or takes seconds per Bluetooth port. Open must go on within its bound, a
+// hung search must stay the only one, the display's device record must spare
+// Open the slow WMI, and a search still running must keep the driver's code
+// mapped until it ends, even after FreeLibrary.
 #include <string>
 
 #include "DriverDiscoveryFixture.h"
@@ -101,6 +102,46 @@ TEST_F(DiscoveryFaultTest, HungSearchesRepeatedOpensAndFailedStagesNeverHoldOrMi
     EXPECT_LT(noDisplayMs, kPromptOpenMs);
     EXPECT_EQ(failedStagesRight, 4);
     EXPECT_EQ(keptAtEnd, "COM12");
+}
+
+// WMI takes 3 s for each of four Bluetooth ports, past Open's 10 s bound: with
+// the display's device record Open takes its port at once and asks WMI
+// nothing; with WMI alone (no record) it gives up and opens "AUTO".
+TEST_F(DiscoveryFaultTest, TheDisplaysRecordSparesOpenAWmiSlowerThanItsBound) {
+    PairDisplay();
+    ListSlowBluetoothPorts(L"COM12");
+    ASSERT_TRUE(AddPortRecord(kDisplayPortPnp, L"COM12"));
+    double recordsMs = 0;
+    const std::wstring viaRecords = OpenAuto(&recordsMs);
+    SimWmiRecord wmi;
+    SimWmiGetRecord(&wmi);
+    const int queriesWithRecord = wmi.queries;
+
+    ASSERT_TRUE(RemovePortRecord(kDisplayPortPnp));
+    double wmiMs = 0;
+    const std::wstring viaWmi = OpenAuto(&wmiMs);
+    // The search Open gave up on ends once WMI has listed every port.
+    const bool ended = WaitFor(
+        [] {
+            SimWmiRecord later;
+            SimWmiGetRecord(&later);
+            return later.portsHandedOut == 4 && later.liveObjects == 0;
+        },
+        10000);
+    Sleep(500); // its last steps after the listing
+
+    ReportRow("6 discovery",
+              "Open(AUTO), WMI 3 s per Bluetooth port x4: the display's record listed, then not",
+              "record: %s in %.0f ms, WMI queries %d; WMI alone: %s after %.0f ms",
+              Narrow(viaRecords).c_str(), recordsMs, queriesWithRecord, Narrow(viaWmi).c_str(),
+              wmiMs);
+    EXPECT_EQ(viaRecords, L"COM12");
+    EXPECT_LT(recordsMs, 1500.0);
+    EXPECT_EQ(queriesWithRecord, 0);
+    EXPECT_EQ(viaWmi, L"AUTO");
+    EXPECT_GE(wmiMs, kOpenBoundMs - 100);
+    EXPECT_LT(wmiMs, kGaveUpLatestMs);
+    EXPECT_TRUE(ended);
 }
 
 // After Close and FreeLibrary a search that still hangs keeps the driver's code

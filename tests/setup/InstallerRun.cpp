@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "PortRecords.h"
 #include "SimulatedWmi.h"
 #include "TestSupport.h"
 
@@ -46,9 +47,7 @@ std::wstring UpperCased(std::wstring text) {
 }
 
 std::wstring DisplayPort(const std::wstring& deviceId, const std::wstring& address) {
-    return L"port\t" + deviceId +
-           L"\tBTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&1D80ECD3&0&" +
-           address + L"_C00000000\n";
+    return L"port\t" + deviceId + L"\t" + BluetoothPortId(address) + L"\n";
 }
 
 void InstallerRun::SetUpTestSuite() {
@@ -67,12 +66,14 @@ void InstallerRun::SetUp() {
     bluetoothScript_ = root_ + L"\\bluetooth.txt";
     wmiScript_ = root_ + L"\\wmi.txt";
     RemoveProgramFilesTool();
+    ASSERT_TRUE(RemoveAllPortRecords());
     ScriptBluetooth(kPairedDisplay);
     ScriptSerialPorts(DisplayPort(L"COM12"));
 }
 
 void InstallerRun::TearDown() {
     RemoveProgramFilesTool();
+    EXPECT_TRUE(RemoveAllPortRecords());
     DeleteTree(root_);
     // The scripts named there are gone; later tests of this program may script
     // the stand-ins in-process.

@@ -1,6 +1,7 @@
 // Runs the real QornSetup.exe (from the bin folder or a copy elsewhere) with
 // the simulated Bluetooth API, the simulated WMI and a recording
-// DriverUtility.exe, each scripted for the separate program.
+// DriverUtility.exe, each scripted for the separate program, and the device
+// records of the prefix's registry (none unless a test writes them).
 #pragma once
 
 #include <string>

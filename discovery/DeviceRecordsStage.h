@@ -1,0 +1,29 @@
+// Finding serial ports in the system's device records (SetupAPI): the present
+// devices of the Ports class, each with its instance ID and its port name. No
+// port is opened and nothing waits on a device, so a paired device that is
+// switched off or out of range costs no more than any other record.
+#pragma once
+
+#include <string>
+
+// Lists the records and sets portName to the name of the display's port, chosen
+// by the rules of PortChooser from each record's instance ID, or to empty when
+// no record carries the address. Returns false, portName untouched, when the
+// records cannot be listed (the set cannot be made, or the listing breaks off).
+// A record whose instance ID or port name cannot be read, or whose port name is
+// empty or not text, is passed over. Throws std::bad_alloc.
+bool FindPortInDeviceRecords(const std::wstring& addressText, std::wstring& portName);
+
+// Whether the device records list a serial port of a given name.
+enum class PortPresence {
+    kListed,
+    kNotListed,
+    kUnknown, // the records could not be listed: nothing can be said either way
+};
+
+// Looks for a record whose port name is portName, the letters a to z in either
+// case (COM12 and com12 are one port). A null or empty name is never listed.
+// Never throws: no memory to list the records is kUnknown.
+PortPresence FindPortInRecords(const wchar_t* portName);
+// The same for a port text in the ANSI code page, as the screen reader gives it.
+PortPresence FindPortInRecords(const char* portName);
