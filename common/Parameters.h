@@ -52,6 +52,10 @@ constexpr int32_t kRelinkRequestsBeforeBackoff = 5;
 constexpr unsigned kSilentRetryAfterMs = 5000;
 constexpr unsigned kSilentRetryIntervalMs = 5000;
 
+// After a wake the worker brings the link up again whatever it believes of
+// it; one such forced re-link follows another only this long after.
+constexpr unsigned kForcedRelinkIntervalMs = 5000;
+
 // ---- Display discovery ----
 constexpr unsigned kDriverDiscoveryTimeoutMs = 10000;
 constexpr unsigned kSetupDiscoveryTimeoutMs = 20000;

@@ -25,6 +25,8 @@ enum WorkerCommand : int {
     kCmdService = 8,
     kCmdRegisterKeyWindow = 9, // the session's key window
     kCmdReadDeviceData = 10,   // answers the three bytes of the device's data
+    kCmdSleep = 11,            // the computer goes to sleep: the link closes
+    kCmdWake = 12,             // the computer woke: the link is brought up again
 };
 
 constexpr UINT WM_WORKER_FIRST = 1026;

@@ -9,6 +9,7 @@
 #include "KeyDeliveryExit.h"
 #include "KeyNames.h"
 #include "NotifyWindow.h"
+#include "PowerEvents.h"
 #include "SampleDriver.h"
 #include "TypedCharacter.h"
 
@@ -71,7 +72,10 @@ extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam
                                         HMODULE* release) {
     if (message == WM_NCDESTROY)
         ForgetNotifyWindow(window);
-    if (!IsWindow(window) || window != g_driver.m_hNotifyWindow || message != WM_BRAILLE_KEY)
+    const bool ours = IsWindow(window) && window == g_driver.m_hNotifyWindow;
+    if (ours && message == WM_POWERBROADCAST)
+        return OnPowerBroadcast(&g_driver, wParam);
+    if (!ours || message != WM_BRAILLE_KEY)
         return DefWindowProcA(window, message, wParam, lParam);
     KeyEvent keys;
     if (g_driver.m_pHostCallback != nullptr && ReadKeyRecord(lParam, &keys)) {

@@ -46,6 +46,9 @@ struct DriverSession {
     std::atomic<bool> abandoned{false};
     std::atomic<bool> writeQueued{false}; // a write command waits in the queue
     std::atomic<long> openAnswer{kOpenNotAwaited};
+    // A power broadcast of that kind is queued, or its work still waits or runs.
+    std::atomic<bool> sleepPending{false};
+    std::atomic<bool> wakePending{false};
 
     // ---- Written by the worker, mirrored into the driver while current ----
     std::atomic<uint8_t> linkUp{0};
@@ -59,6 +62,8 @@ struct DriverSession {
     bool linkWanted = false;        // from the open command to the close command
     uint64_t lastLinkAttemptMs = 0; // MonotonicMs when the latest link-up attempt ended
     uint64_t shownVersion = 0;      // of the latest cells the display took (0: not known)
+    uint64_t wakeDueMs = 0;         // when the re-link a wake asked for is due (0: none)
+    uint64_t lastForcedRelinkMs = 0;
 };
 
 // A reference on a session.

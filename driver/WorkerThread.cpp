@@ -10,6 +10,7 @@
 #include "HostWait.h"
 #include "LinkSupervision.h"
 #include "ModulePin.h"
+#include "PowerEvents.h"
 #include "SampleDriver.h"
 
 namespace {
@@ -66,6 +67,12 @@ void HandleCommand(DriverSession& session, const QueuedCommand& command) {
     case kCmdReadDeviceData:
         ReadDeviceData(session, command.answer());
         break;
+    case kCmdSleep:
+        CloseLinkForSleep(session);
+        break;
+    case kCmdWake:
+        ScheduleWakeRelink(session);
+        break;
     default: // quit, no-op and status writes: the common tail is all
         break;
     }
@@ -97,6 +104,7 @@ bool RunQueuedCommands(DriverSession& session) {
 void ServiceTick(DriverSession& session) {
     try {
         DeviceService(session);
+        RelinkIfWakeDue(session);
         RetryLinkWhileHostSilent(session);
     } catch (...) {
     }

@@ -41,6 +41,12 @@ struct DisplayState {
     bool logService = true;
     bool present = true;
     bool linkOpen = false;
+    // The computer slept: the link is gone without a word (writes still
+    // answer success but show nothing, the key registration is lost) until
+    // the link is opened again.
+    bool asleep = false;
+    wchar_t displayPort[kSimPortChars] = {}; // the only name it opens on; empty: any
+    wchar_t openingPort[kSimPortChars] = {}; // of the open under way
     uint8_t size[2] = {12, 12};
     uint8_t deviceData[3] = {1, 4, 2};
     uint8_t shown[kSimMaxCells] = {};
@@ -75,7 +81,10 @@ int64_t Now() {
 int32_t NaturalResult(int ordinal) {
     switch (ordinal) {
     case 15:
-        return g_state.present ? 1 : 0;
+        return g_state.present && (g_state.displayPort[0] == L'\0' ||
+                                   _wcsicmp(g_state.displayPort, g_state.openingPort) == 0)
+                   ? 1
+                   : 0;
     case 3:
         return g_state.present && g_state.linkOpen ? 1 : 0;
     case 10:
@@ -249,10 +258,13 @@ extern "C" int32_t QornTI_OpenLink(const wchar_t* portName, int32_t reserved) {
             c.args[0] = reserved;
             if (portName != nullptr)
                 wcsncpy(c.portName, portName, kSimPortChars - 1);
+            wcsncpy(g_state.openingPort, c.portName, kSimPortChars);
         },
         [](int32_t result) {
-            if (result > 0)
+            if (result > 0) {
                 g_state.linkOpen = true;
+                g_state.asleep = false;
+            }
         });
 }
 
@@ -289,7 +301,7 @@ extern "C" int32_t QornTI_WriteCells(int32_t reserved, uint8_t count, const uint
                 memcpy(c.cells, cells, count);
         },
         [&](int32_t result) {
-            if (result >= 1 && cells != nullptr) {
+            if (result >= 1 && cells != nullptr && !g_state.asleep) {
                 memcpy(g_state.shown, cells, count);
                 g_state.shownCount = count;
             }
@@ -326,6 +338,8 @@ SIM_API void SimReset() {
     g_state.logService = true;
     g_state.present = true;
     g_state.linkOpen = false;
+    g_state.asleep = false;
+    g_state.displayPort[0] = L'\0';
     g_state.size[0] = g_state.size[1] = 12;
     g_state.deviceData[0] = 1;
     g_state.deviceData[1] = 4;
@@ -476,4 +490,19 @@ SIM_API void SimEndDelays() {
     Locked locked;
     ++g_state.delayRound;
     WakeAllConditionVariable(&g_state.delaysEnded);
+}
+
+SIM_API void SimSleep() {
+    Locked locked;
+    g_state.asleep = true;
+    g_state.keyWindow = nullptr;
+    g_state.shownCount = 0; // it shows nothing until cells reach it again
+    memset(g_state.shown, 0, sizeof g_state.shown);
+}
+
+SIM_API void SimSetDisplayPort(const wchar_t* port) {
+    Locked locked;
+    g_state.displayPort[0] = L'\0';
+    if (port != nullptr)
+        wcsncpy(g_state.displayPort, port, kSimPortChars - 1);
 }

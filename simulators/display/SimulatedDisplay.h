@@ -34,6 +34,13 @@ SIM_API void SimReset();
 // A present display opens, writes and reports its size; an absent one (dropped
 // off the link) fails each of these with 0 (size with -1) unless scripted.
 SIM_API void SimSetPresent(int present);
+// The computer sleeps: the link is lost without a word until it is opened
+// again; the display shows nothing, writes still answer success but show
+// nothing either, and the key window's registration is gone.
+SIM_API void SimSleep();
+// The display answers an open only on this port name (any letter case); null
+// or empty: on any name. As after re-pairing, which gives it a new port.
+SIM_API void SimSetDisplayPort(const wchar_t* port);
 // Fixed result of every call of an ordinal, in place of the computed one.
 SIM_API void SimSetResult(int ordinal, int32_t result);
 SIM_API void SimClearResult(int ordinal);

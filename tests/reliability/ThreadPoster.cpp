@@ -1,9 +1,14 @@
-// Another program on the same desktop: posts thread messages to every thread
-// of a process, as any program of the same user can.
+// Another program on the same desktop, doing what any program of the same
+// user can:
 //   thread_poster.exe PID WPARAM LPARAM   (the two values in hexadecimal)
-// Posts every number from WM_USER to WM_USER + 64, WM_TIMER and WM_QUIT to
-// each thread, with those values; the exit code is the number of posts taken.
+// posts every number from WM_USER to WM_USER + 64, WM_TIMER and WM_QUIT to
+// each thread of the process, with those values; the exit code is the number
+// of posts taken.
+//   thread_poster.exe power EVENT   (hexadecimal)
+// broadcasts WM_POWERBROADCAST with that event to every top-level window, as
+// Windows does at sleep and wake; the exit code is 1 when it was sent.
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include <windows.h>
@@ -38,6 +43,12 @@ std::vector<UINT> MessageNumbers() {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "power") == 0) {
+        DWORD_PTR answer = 0;
+        return SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST,
+                                   static_cast<WPARAM>(strtoul(argv[2], nullptr, 16)), 0,
+                                   SMTO_ABORTIFHUNG, 1000, &answer) != 0;
+    }
     if (argc < 4)
         return -1;
     const auto processId = static_cast<DWORD>(strtoul(argv[1], nullptr, 10));
