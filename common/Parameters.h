@@ -36,6 +36,11 @@ constexpr unsigned kOpenTurnWaitMs = kHostWaitBudgetMs;
 // whether the delivery has ended this often.
 constexpr unsigned kCloseStopReserveMs = 1000;
 constexpr unsigned kKeyDeliveryPollMs = 5;
+// A worker waiting for its turn in the device library looks this often whether
+// it has been abandoned meanwhile; one closing its own link as it ends waits
+// at most this long (the next worker that opens the link closes it otherwise).
+constexpr unsigned kDeviceTurnPollMs = 1;
+constexpr unsigned kOwnLinkCloseWaitMs = 5000;
 
 // ---- Link supervision ----
 constexpr unsigned kLinkSettleMs = 1000; // pause after the link opens, before size polls
@@ -57,6 +62,13 @@ constexpr unsigned kSilentRetryIntervalMs = 5000;
 constexpr unsigned kForcedRelinkIntervalMs = 5000;
 
 // ---- Display discovery ----
+// A link that has not come up in this many attempts in a row, over at least
+// this long, on a port the device records do not list (or on no port), sends
+// the worker looking for the display: at most once a minute, each search
+// within the driver's usual bound for one.
+constexpr int kSearchAfterFailures = 3;
+constexpr unsigned kSearchAfterMs = 15000;
+constexpr unsigned kSearchIntervalMs = 60000;
 constexpr unsigned kDriverDiscoveryTimeoutMs = 10000;
 constexpr unsigned kSetupDiscoveryTimeoutMs = 20000;
 constexpr int kAddressTextChars = 12;          // Bluetooth address as hex digits

@@ -1,9 +1,11 @@
 #include "DeviceCalls.h"
 
+#include <atomic>
+
+#include "Clock.h"
 #include "DebugReport.h"
 #include "DeviceLibrary.h"
 #include "ExceptionShield.h"
-#include "ScopedLock.h"
 #include "Session.h"
 
 namespace {
@@ -18,7 +20,34 @@ constexpr int32_t kNoDeviceData = 0;
 SRWLOCK g_deviceLock = SRWLOCK_INIT;
 // The session whose worker the library last answered an open of the link with
 // success, until some worker closes it (compared, never followed).
-const DriverSession* g_linkOwner = nullptr;
+std::atomic<const DriverSession*> g_linkOwner{nullptr};
+
+// A worker's turn in the library. It gives up waiting once its session is
+// abandoned, so a worker queued behind one stuck in the library can still end;
+// one closing its own link as it ends waits at most kOwnLinkCloseWaitMs.
+class DeviceTurn {
+public:
+    explicit DeviceTurn(const DriverSession& session, bool closingOwnLink = false) {
+        const Deadline deadline(qorn::kOwnLinkCloseWaitMs);
+        while (!(held_ = TryAcquireSRWLockExclusive(&g_deviceLock))) {
+            if (closingOwnLink ? deadline.Remaining() == 0 : session.abandoned.load())
+                return;
+            Sleep(qorn::kDeviceTurnPollMs);
+        }
+    }
+    ~DeviceTurn() {
+        if (held_)
+            ReleaseSRWLockExclusive(&g_deviceLock);
+    }
+    DeviceTurn(const DeviceTurn&) = delete;
+    DeviceTurn& operator=(const DeviceTurn&) = delete;
+    // Held, for a session that may still call the library.
+    bool ForCall(const DriverSession& session) const { return held_ && !session.abandoned; }
+    bool held() const { return held_; }
+
+private:
+    bool held_ = false;
+};
 
 // Runs call() shielded, with the device lock held: its result, or failure when
 // the library raised anything. The shielded frames hold only references, which
@@ -35,8 +64,8 @@ template <typename Call> int32_t CallShielded(int ordinal, Call call, int32_t fa
 
 template <typename Call>
 int32_t CallDevice(const DriverSession& session, int ordinal, Call call, int32_t failure) {
-    ScopedLock turn(&g_deviceLock);
-    return session.abandoned ? failure : CallShielded(ordinal, call, failure);
+    const DeviceTurn turn(session);
+    return turn.ForCall(session) ? CallShielded(ordinal, call, failure) : failure;
 }
 
 void CloseLinkShielded() {
@@ -48,8 +77,8 @@ void CloseLinkShielded() {
 } // namespace
 
 int32_t DeviceOpenLink(DriverSession& session, const wchar_t* portName) {
-    ScopedLock turn(&g_deviceLock);
-    if (session.abandoned)
+    const DeviceTurn turn(session);
+    if (!turn.ForCall(session))
         return kFailedOpen;
     if (g_linkOwner != nullptr && g_linkOwner != &session)
         CloseLinkShielded(); // left open by a worker the host gave up on
@@ -86,13 +115,17 @@ void DeviceService(DriverSession& session) {
 }
 
 void DeviceCloseLink(DriverSession& session) {
-    ScopedLock turn(&g_deviceLock);
-    if (!session.abandoned)
+    const DeviceTurn turn(session);
+    if (turn.ForCall(session))
         CloseLinkShielded();
 }
 
+// Only a worker with the turn changes the owner away from this session, so
+// the look before taking the turn is safe.
 void DeviceCloseOwnLink(const DriverSession& session) {
-    ScopedLock turn(&g_deviceLock);
-    if (g_linkOwner == &session)
+    if (g_linkOwner != &session)
+        return;
+    const DeviceTurn turn(session, /*closingOwnLink=*/true);
+    if (turn.held() && g_linkOwner == &session)
         CloseLinkShielded();
 }

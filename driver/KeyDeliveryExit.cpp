@@ -7,10 +7,10 @@
 namespace {
 
 // sub rsp, 40; call [rip+14] (FreeLibrary, with the module already in rcx);
-// add rsp, 40; xor eax, eax; ret. The pointer to FreeLibrary follows at 24,
-// then the unwind data that lets a stack walk pass through the stub.
+// xor eax, eax; add rsp, 40; ret (an epilogue a stack walk recognises). The
+// pointer to FreeLibrary follows at 24, then the stub's unwind data.
 constexpr unsigned char kExitCode[] = {0x48, 0x83, 0xEC, 0x28, 0xFF, 0x15, 0x0E, 0x00, 0x00,
-                                       0x00, 0x48, 0x83, 0xC4, 0x28, 0x31, 0xC0, 0xC3};
+                                       0x00, 0x31, 0xC0, 0x48, 0x83, 0xC4, 0x28, 0xC3};
 constexpr size_t kFreeLibraryAt = 24;
 constexpr size_t kFunctionAt = 32;
 constexpr size_t kUnwindAt = 48;

@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "DebugReport.h"
 #include "DeviceLibrary.h"
 #include "ExceptionShield.h"
 #include "HostWait.h"
@@ -15,11 +14,15 @@
 
 namespace {
 
-// Key events being delivered to the host, and the thread of the latest: a
-// Close from another thread waits for them, so that no host callback runs
-// once Close has returned.
-std::atomic<long> g_deliveries{0};
-std::atomic<DWORD> g_deliveryThread{0};
+// Runs of the window procedure's work under way, on whichever thread. A Close
+// from a thread other than the window's cuts the window off, then waits for
+// these, so that no host callback runs once Close has returned.
+std::atomic<long> g_inWindowProcedure{0};
+
+struct InWindowProcedure {
+    InWindowProcedure() { ++g_inWindowProcedure; }
+    ~InWindowProcedure() { --g_inWindowProcedure; }
+};
 
 // A read that hit a guard page took the guard away from whoever owns the page
 // (a thread's stack, say), which needs it back.
@@ -45,24 +48,10 @@ bool ReadKeyRecord(LPARAM lParam, KeyEvent* keys) {
     return false;
 }
 
-// Counted while it runs. The host's callbacks run inside the shield too: an
-// exception they let escape ends this event, not the count or the thread.
-void Deliver(CBrailleSampleDriver* driver, const KeyEvent& keys) {
-    g_deliveryThread = GetCurrentThreadId();
-    ++g_deliveries;
-    auto deliver = [&] { driver->OnBrailleKey(&keys); };
-    ShieldedFault fault;
-    if (!RunShieldedStep(deliver, &fault))
-        ReportToDebugger(L"the host's key callback raised 0x%08lX; that key event ends there",
-                         static_cast<unsigned long>(fault.code));
-    --g_deliveries;
-}
-
 } // namespace
 
-void AwaitKeyDeliveriesElsewhere(const Deadline& deadline, DWORD leaveMs) {
-    while (g_deliveries > 0 && g_deliveryThread != GetCurrentThreadId() &&
-           deadline.Remaining() > leaveMs)
+void AwaitWindowProcedure(const Deadline& deadline, DWORD leaveMs) {
+    while (g_inWindowProcedure > 0 && deadline.Remaining() > leaveMs)
         WaitServingSentMessages(nullptr, Deadline(qorn::kKeyDeliveryPollMs));
 }
 
@@ -70,6 +59,7 @@ void AwaitKeyDeliveriesElsewhere(const Deadline& deadline, DWORD leaveMs) {
 // (*release) until the thread has left the driver's code (KeyDeliveryExit.h).
 extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                         HMODULE* release) {
+    const InWindowProcedure counted; // first: before anything that looks at the driver
     if (message == WM_NCDESTROY)
         ForgetNotifyWindow(window);
     const bool ours = IsWindow(window) && window == g_driver.m_hNotifyWindow;
@@ -80,7 +70,7 @@ extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam
     KeyEvent keys;
     if (g_driver.m_pHostCallback != nullptr && ReadKeyRecord(lParam, &keys)) {
         *release = HoldDriverForKeyDelivery();
-        Deliver(&g_driver, keys);
+        g_driver.OnBrailleKey(&keys);
     }
     return 0;
 }

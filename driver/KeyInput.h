@@ -10,7 +10,8 @@
 extern "C" LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam,
                                              LPARAM lParam);
 
-// Waits, serving sent messages, until no key event is being delivered to the
-// host on a thread other than the caller's, or until only leaveMs is left
-// before the deadline.
-void AwaitKeyDeliveriesElsewhere(const Deadline& deadline, DWORD leaveMs);
+// Waits, serving sent messages, until no thread runs the window procedure's
+// work (a key being delivered to the host, say), or until only leaveMs is
+// left before the deadline. For a thread other than the window's, once the
+// window is cut off from the driver.
+void AwaitWindowProcedure(const Deadline& deadline, DWORD leaveMs);

@@ -37,7 +37,7 @@ bool LifecycleTurn::CloseLeft() const {
     return driver_->m_closeLeft;
 }
 
-bool LifecycleTurn::End() {
+bool LifecycleTurn::End(const Deadline& bound) {
     if (!held_)
         return false;
     bool closed = false;
@@ -52,7 +52,7 @@ bool LifecycleTurn::End() {
             }
             driver_->m_closeLeft = false;
         }
-        CloseInTurn(driver_, Deadline(qorn::kHostWaitBudgetMs));
+        CloseInTurn(driver_, bound);
         closed = true;
     }
 }

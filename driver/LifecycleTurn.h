@@ -10,6 +10,7 @@
 // way, which stops at its next step and carries the Close out as it ends.
 #pragma once
 
+#include "../common/Parameters.h"
 #include "Clock.h"
 
 class CBrailleSampleDriver;
@@ -21,16 +22,16 @@ public:
     // name: the call, for the debugger.
     LifecycleTurn(CBrailleSampleDriver* driver, const Deadline& bound, const wchar_t* name,
                   IfMissed ifMissed);
-    ~LifecycleTurn() { End(); }
+    ~LifecycleTurn() { End(Deadline(qorn::kHostWaitBudgetMs)); }
     LifecycleTurn(const LifecycleTurn&) = delete;
     LifecycleTurn& operator=(const LifecycleTurn&) = delete;
 
     bool held() const { return held_; }
     // A Close was left to this call: it is to stop at its next step.
     bool CloseLeft() const;
-    // Carries out any Close left to this call, then gives the turn back.
-    // True when it closed the driver.
-    bool End();
+    // Carries out any Close left to this call, within the bound, then gives
+    // the turn back. True when it closed the driver.
+    bool End(const Deadline& bound);
 
 private:
     CBrailleSampleDriver* driver_;

@@ -6,6 +6,7 @@
 #include "BrailleOutput.h"
 #include "Clock.h"
 #include "DeviceCalls.h"
+#include "PortSearch.h"
 #include "SampleDriver.h"
 #include "Session.h"
 
@@ -82,6 +83,7 @@ void CloseLink(DriverSession& session) {
 void LinkUp(DriverSession& session, LinkUpKind kind) {
     const int32_t opened = OpenOnPortName(session);
     session.lastLinkAttemptMs = MonotonicMs();
+    NoteLinkUpAttempt(session, opened > 0);
     if (opened <= 0)
         return;
     MarkLinkUp(session);
@@ -104,8 +106,10 @@ void OpenLink(DriverSession& session, const char* name, int32_t length) {
             MultiByteToWideChar(CP_ACP, 0, name, length, session.portNameW, qorn::kPortNameChars);
     session.portNameW[converted > 0 ? converted : 0] = L'\0';
     PublishLinkState(session);
-    if (converted <= 0)
-        return; // empty, or too long for the device library: the link stays down
+    if (converted <= 0) { // empty, or too long for the device library: the link stays down
+        NoteLinkUpAttempt(session, false);
+        return;
+    }
     LinkUp(session, LinkUpKind::kOpenCommand);
 }
 

@@ -42,10 +42,6 @@ void CutOffFromDriver(HWND window) {
     ForgetNotifyWindow(window);
 }
 
-bool OwnedByThisThread(HWND window) {
-    return GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
-}
-
 // Still one of ours: a handle of a window gone by other means (its thread
 // ended) may have been handed to another window since.
 bool StillRunsDriverCode(HWND window) {
@@ -53,6 +49,10 @@ bool StillRunsDriverCode(HWND window) {
            GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(NotifyWindowProc);
 }
 } // namespace
+
+bool OwnedByThisThread(HWND window) {
+    return GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
+}
 
 void RegisterNotifyWindowClass(HINSTANCE instance) {
     PrepareKeyDeliveryExit();

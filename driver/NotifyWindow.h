@@ -11,6 +11,8 @@ HWND CreateNotifyWindow(HINSTANCE instance);
 // default), then asked to close, which its thread does when it next serves
 // messages.
 void DestroyNotifyWindow(HWND window);
+// The window belongs to the calling thread.
+bool OwnedByThisThread(HWND window);
 // The window is being destroyed (its last message).
 void ForgetNotifyWindow(HWND window);
 // At unload: every window the driver made that still exists, on any thread, is

@@ -82,7 +82,7 @@ SessionRef StartOpenSession(CBrailleSampleDriver* driver, const LifecycleTurn& t
         StopSession(*earlier, Deadline(qorn::kHostWaitBudgetMs));
     ReleaseWindow(driver, nullptr); // one a resume made after Close
     std::string workingPort = UpperCasePortText(port);
-    if (AsksForDiscovery(workingPort))
+    if (!turn.CloseLeft() && AsksForDiscovery(workingPort))
         DiscoverPort(driver, workingPort);
     if (turn.CloseLeft())
         return SessionRef();
@@ -125,7 +125,13 @@ void CloseInTurn(CBrailleSampleDriver* driver, const Deadline& bound) {
     const SessionRef session = CurrentSession(driver);
     if (!session && !driver->m_opened)
         return;
-    AwaitKeyDeliveriesElsewhere(bound, qorn::kCloseStopReserveMs);
+    // From a thread other than the window's: the window is cut off first, and
+    // what its thread still runs of the window's procedure is waited for.
+    const HWND window = driver->m_hNotifyWindow;
+    if (window != nullptr && !OwnedByThisThread(window)) {
+        ReleaseWindow(driver, session.get());
+        AwaitWindowProcedure(bound, qorn::kCloseStopReserveMs);
+    }
     if (session)
         StopSession(*session, bound);
     else
@@ -156,7 +162,8 @@ int32_t CBrailleSampleDriver::Open(const char* port, IBrailleHostCallback* callb
     m_opened = 1;
     m_suspended = 0;
     RegisterKeyWindowOnWorker(*session, linkTimeLeftMs);
-    return turn.End() ? 0 : 1; // a Close left to this Open has closed it again
+    // A Close left to this Open closes it again, with a bound of its own.
+    return turn.End(Deadline(qorn::kHostWaitBudgetMs)) ? 0 : 1;
 }
 
 void CBrailleSampleDriver::Close() {
@@ -164,6 +171,7 @@ void CBrailleSampleDriver::Close() {
     LifecycleTurn turn(this, bound, L"Close", LifecycleTurn::IfMissed::kLeaveToCallUnderWay);
     if (turn.held())
         CloseInTurn(this, bound);
+    turn.End(bound);
 }
 
 int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
@@ -177,10 +185,12 @@ int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
         ReleaseWindow(this, session.get());
     else if (m_hNotifyWindow == nullptr)
         SetKeyWindow(this, session.get(), CreateNotifyWindow(g_moduleHandle));
-    if (!session)
-        return 0;
     // A worker busy in the device library past the bound keeps the command
     // queued and carries it out once the call returns: the driver stays open.
     bool handled = false;
-    return QueueCommandWithin(*session, kCmdSuspend, nullptr, suspend, bound.Remaining(), &handled);
+    const int32_t queued = session ? QueueCommandWithin(*session, kCmdSuspend, nullptr, suspend,
+                                                        bound.Remaining(), &handled)
+                                   : 0;
+    turn.End(bound); // a Close left to this call, within what is left of its bound
+    return queued;
 }

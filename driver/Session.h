@@ -19,6 +19,7 @@
 
 #include "../common/Parameters.h"
 #include "CommandQueue.h"
+#include "DiscoveryThread.h"
 
 class CBrailleSampleDriver;
 
@@ -64,6 +65,11 @@ struct DriverSession {
     uint64_t shownVersion = 0;      // of the latest cells the display took (0: not known)
     uint64_t wakeDueMs = 0;         // when the re-link a wake asked for is due (0: none)
     uint64_t lastForcedRelinkMs = 0;
+    int failedLinkUps = 0; // attempts in a row that did not bring the link up
+    uint64_t firstFailedLinkUpMs = 0;
+    uint64_t lastSearchMs = 0; // when the latest look for the display began
+    DiscoveryThread search;    // one under way (no handle: none)
+    uint64_t searchStartedMs = 0;
 };
 
 // A reference on a session.

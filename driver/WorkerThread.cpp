@@ -10,18 +10,23 @@
 #include "HostWait.h"
 #include "LinkSupervision.h"
 #include "ModulePin.h"
+#include "PortSearch.h"
 #include "PowerEvents.h"
 #include "SampleDriver.h"
 
 namespace {
 
-// A nonzero flag closes a link that is up; 0 re-links one that is down or stale.
+// A nonzero flag closes a link that is up; 0 re-links one that is down or
+// stale, while the host wants the link: a re-link request of a refused write,
+// queued behind the close command or a suspend, opens nothing.
 void HandleSuspend(DriverSession& session, int32_t flag) {
-    if (!session.driver->m_alive)
+    const CBrailleSampleDriver* driver = session.driver;
+    if (!driver->m_alive)
         return;
     if (flag != 0 && session.linkUp)
         CloseLink(session);
-    else if (flag == 0 && (!session.linkUp || session.linkStale))
+    else if (flag == 0 && (!session.linkUp || session.linkStale) && session.linkWanted &&
+             !driver->m_suspended)
         Relink(session);
 }
 
@@ -106,6 +111,7 @@ void ServiceTick(DriverSession& session) {
         DeviceService(session);
         RelinkIfWakeDue(session);
         RetryLinkWhileHostSilent(session);
+        LookForTheDisplay(session);
     } catch (...) {
     }
     SetEvent(session.ackEvent);
@@ -147,6 +153,7 @@ unsigned __stdcall WorkerMain(void* argument) {
     // A link this worker opened after the host gave up on it is closed here,
     // unless the next session's worker closed it first.
     DeviceCloseOwnLink(session);
+    LetGoOfSearch(session);
     // Commands queued behind the quit, or left to an abandoned worker, never
     // run: their waiters are released now.
     session.commands.Close();

@@ -505,4 +505,10 @@ SIM_API void SimSetDisplayPort(const wchar_t* port) {
     g_state.displayPort[0] = L'\0';
     if (port != nullptr)
         wcsncpy(g_state.displayPort, port, kSimPortChars - 1);
+    // A link open on another port is gone: writes fail, keys go nowhere.
+    if (g_state.displayPort[0] != L'\0' &&
+        _wcsicmp(g_state.displayPort, g_state.openingPort) != 0) {
+        g_state.linkOpen = false;
+        g_state.keyWindow = nullptr;
+    }
 }

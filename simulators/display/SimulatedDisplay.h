@@ -39,7 +39,8 @@ SIM_API void SimSetPresent(int present);
 // nothing either, and the key window's registration is gone.
 SIM_API void SimSleep();
 // The display answers an open only on this port name (any letter case); null
-// or empty: on any name. As after re-pairing, which gives it a new port.
+// or empty: on any name. As after re-pairing, which gives it a new port: a
+// link open on another name is gone (writes fail, keys go nowhere).
 SIM_API void SimSetDisplayPort(const wchar_t* port);
 // Fixed result of every call of an ordinal, in place of the computed one.
 SIM_API void SimSetResult(int ordinal, int32_t result);

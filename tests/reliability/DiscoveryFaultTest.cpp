@@ -4,7 +4,11 @@
 // hung search must stay the only one, the display's device record must spare
 // Open the slow WMI, and a search still running must keep the driver's code
 // mapped until it ends, even after FreeLibrary.
+#include <cwchar>
 #include <string>
+
+#include "DebuggerOutput.h"
+#include "DisplayTraffic.h"
 
 #include "DriverDiscoveryFixture.h"
 #include "ProcessCensus.h"
@@ -142,6 +146,95 @@ TEST_F(DiscoveryFaultTest, TheDisplaysRecordSparesOpenAWmiSlowerThanItsBound) {
     EXPECT_GE(wmiMs, kOpenBoundMs - 100);
     EXPECT_LT(wmiMs, kGaveUpLatestMs);
     EXPECT_TRUE(ended);
+}
+
+// The display found again while the driver stays open: removed and paired
+// again (Windows gives it a new port, COM12's record goes), with the host
+// writing and again with the host silent; paired only after Open("AUTO")
+// found nothing; and, for contrast, switched off with COM12's record still
+// there, where the driver must keep COM12.
+TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeepsItsPort) {
+    enum class Change { kRepairedHostWriting, kRepairedHostSilent, kPairedLater, kSwitchedOff };
+    struct Case {
+        const char* tried;
+        Change change;
+    };
+    const Case cases[] = {
+        {"open on COM12; the display re-paired (its record now COM14), the host writing",
+         Change::kRepairedHostWriting},
+        {"open on COM12; the display re-paired (its record now COM14), the host silent",
+         Change::kRepairedHostSilent},
+        {"Open(AUTO) with no display paired; paired (Bluetooth and record, COM12) 3 s later, "
+         "host silent",
+         Change::kPairedLater},
+        {"open on COM12; the display switched off, COM12's record still there, host silent",
+         Change::kSwitchedOff},
+    };
+    const std::wstring repairedPnp = BluetoothPortId(L"123456789ABC", L"C00000001");
+    constexpr unsigned kWithinMs = 70000; // a minute and 10 s
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tried);
+        DebuggerOutput debugger;
+        SimReset();
+        SimSetLogService(0);
+        SimBtReset();
+        ASSERT_TRUE(RemoveAllPortRecords());
+        SimSetDisplayPort(L"COM12");
+        uint32_t sequence = 0;
+        if (c.change == Change::kPairedLater) {
+            ASSERT_EQ(driver->Open("AUTO", &host, "", ""), 1);
+            host.Pump(3000);
+            PairDisplay();
+            ASSERT_TRUE(AddPortRecord(kDisplayPortPnp, L"COM12"));
+        } else {
+            PairDisplay();
+            ASSERT_TRUE(AddPortRecord(kDisplayPortPnp, L"COM12"));
+            OpenWithDisplay("COM12");
+            ASSERT_GE(WriteUntilShown(host, 5, &sequence, kRecoveryTimeoutMs), 0.0);
+            if (c.change == Change::kSwitchedOff) {
+                SimSetPresent(0);
+            } else {
+                ASSERT_TRUE(RemovePortRecord(kDisplayPortPnp));
+                ASSERT_TRUE(AddPortRecord(repairedPnp, L"COM14"));
+                SimSetDisplayPort(L"COM14");
+            }
+        }
+        const wchar_t* expected = c.change == Change::kPairedLater ? L"COM12"
+                                  : c.change == Change::kSwitchedOff ? L"COM12"
+                                                                     : L"COM14";
+        const LARGE_INTEGER changed = Now();
+        double foundMs = -1;
+        if (c.change == Change::kRepairedHostWriting) {
+            foundMs = WriteUntilShown(host, 6, &sequence, kWithinMs);
+        } else if (c.change != Change::kSwitchedOff) {
+            uint8_t cells[kCells];
+            PatternCells(6, sequence++, cells);
+            driver->WriteCells(cells, kCells); // refused: the display is away
+            host.PumpUntil([&] { return DisplayShows(cells); }, kWithinMs);
+            foundMs = DisplayShows(cells) ? MillisecondsSince(changed) : -1;
+        } else {
+            host.Pump(25000); // past the time a search would begin
+        }
+        const std::wstring used = fields->m_portNameW;
+        const int searches = debugger.Count({"QornDriver: ", "looked for"});
+        driver->Close();
+        SimSetPresent(1);
+        const std::string outcome =
+            c.change == Change::kSwitchedOff ? "kept for 25 s"
+            : foundMs >= 0 ? "latest cells shown " + std::to_string(int(foundMs)) + " ms after"
+                           : "NOT found";
+
+        ReportRow("6 discovery", c.tried, "%s; port used %s; searches %d", outcome.c_str(),
+                  Narrow(used).c_str(), searches);
+        EXPECT_EQ(used, expected);
+        if (c.change == Change::kSwitchedOff) {
+            EXPECT_EQ(searches, 0);
+        } else {
+            EXPECT_GE(foundMs, 0.0);
+            EXPECT_LT(foundMs, double(kWithinMs));
+            EXPECT_EQ(searches, 1);
+        }
+    }
 }
 
 // After Close and FreeLibrary a search that still hangs keeps the driver's code

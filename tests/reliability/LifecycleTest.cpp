@@ -626,3 +626,97 @@ TEST_F(LifecycleTest, CloseAndFreeLibraryDuringAKeyPressedOnAnotherThread) {
         EXPECT_TRUE(unloaded);
     }
 }
+
+// The library sends a key while Close, called from a thread other than the
+// window's, is waiting for the device's close: Close looked for deliveries in
+// flight before it began to stop the worker, so the window's thread enters
+// KeyPressed after that look, and Close must still not return while it is in it.
+TEST_F(LifecycleTest, NoKeyPressedRunsOnceCloseFromAnotherThreadHasReturned) {
+    std::atomic<bool> opened{false}, stop{false};
+    std::atomic<int> started{0}, ended{0};
+    host.onKeyPressed = [&](const char*) {
+        ++started;
+        Sleep(800);
+        ++ended;
+    };
+    std::thread w([&] {
+        driver->Open("COM5", &host, "", "");
+        opened = true;
+        ServeMessagesUntil([&] { return stop.load(); }, 15000);
+    });
+    ASSERT_TRUE(WaitFor([&] { return opened.load(); }, 10000));
+    SimSetDelay(2, 600); // the library's close takes 0.6 s
+    const int closes = SimCountCalls(2);
+    std::thread presser([&] {
+        WaitFor([&] { return SimCountCalls(2) > closes; }, 5000); // Close is stopping the worker
+        SimPressKey(0, 0x02, 0);
+    });
+    const double closeMs = Timed([&] { driver->Close(); });
+    const int startedBy = started, endedBy = ended;
+    presser.join();
+    SimWaitKeysDelivered(5000);
+    stop = true;
+    w.join();
+    SimSetDelay(2, 0);
+    host.onKeyPressed = nullptr;
+
+    ReportRow("8 lifecycle",
+              "a key sent while Close, on another thread than the window's, waits 0.6 s for the "
+              "library's close; KeyPressed takes 0.8 s",
+              "Close %.0f ms; KeyPressed calls begun by then %d, of which still running %d",
+              closeMs, startedBy, startedBy - endedBy);
+    EXPECT_EQ(startedBy, endedBy) << "the host's KeyPressed ran on after Close had returned";
+}
+
+// The host writes from another thread while Close runs, with the display out of
+// reach; it comes back while Close waits for the device's close. The re-link
+// requests those refused writes queued behind the close command must not open
+// the link again once the worker has been told to close it.
+TEST_F(LifecycleTest, NoLinkIsOpenedAfterCloseHasToldTheWorkerToClose) {
+    OpenWithoutDisplay();
+    SimSetDelay(2, 300);
+    const int callsBefore = SimCallCount();
+    const int closes = SimCountCalls(2);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        uint8_t cells[kCells] = {1, 2, 3};
+        while (!stop) {
+            driver->WriteCells(cells, kCells);
+            Sleep(1);
+        }
+    });
+    std::thread revive([&] {
+        WaitFor([&] { return SimCountCalls(2) > closes; }, 5000);
+        SimSetPresent(1); // the display is back while the library closes
+    });
+    Sleep(100);
+    const double closeMs = Timed([&] { driver->Close(); });
+    stop = true;
+    writer.join();
+    revive.join();
+    SimSetDelay(2, 0);
+    // Calls of the library after the close command's own call began.
+    int closeIndex = -1, opensAfter = 0, writesAfter = 0;
+    const int total = SimCallCount();
+    for (int i = callsBefore; i < total; ++i) {
+        SimCall call{};
+        if (!SimGetCall(i, &call))
+            continue;
+        if (call.ordinal == 2 && closeIndex < 0)
+            closeIndex = i;
+        else if (closeIndex >= 0 && call.ordinal == 15 && call.result > 0)
+            ++opensAfter;
+        else if (closeIndex >= 0 && call.ordinal == 3)
+            ++writesAfter;
+    }
+
+    ReportRow("8 lifecycle",
+              "host writes on another thread with the link down; Close; the display comes back "
+              "during the library's 0.3 s close",
+              "Close %.0f ms; links opened after the close command %d, cell writes after it %d; "
+              "link closed at the end: %s",
+              closeMs, opensAfter, writesAfter, SimIsLinkOpen() == 0 ? "yes" : "NO");
+    EXPECT_GE(closeIndex, 0);
+    EXPECT_EQ(opensAfter, 0) << "a re-link request queued behind the close opened the link again";
+    EXPECT_EQ(writesAfter, 0);
+}
