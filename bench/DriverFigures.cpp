@@ -1,5 +1,7 @@
 #include "DriverFigures.h"
 
+#include <thread>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -303,6 +305,40 @@ ReturnResult MeasureReturnWhileSilent(BenchHost& host, ReturnCase which) {
     result.linkUpMs = parts[1];
     result.writeMs = parts[2];
     result.shownAfterMs = parts[0] + parts[1] + parts[2];
+    result.shown = true;
+    return result;
+}
+
+WakeResult MeasureReturnAfterWake(BenchHost& host) {
+    WakeResult result;
+    IBrailleDriver* driver = host.Driver();
+    driver->Close(); // a new session: no forced re-link of an earlier round to wait out
+    SimReset();
+    SimSetLogService(0);
+    if (driver->Open("COM5", &host, "", "") != 1)
+        return result;
+    const CellPattern latest = PatternFor(NextSerial());
+    driver->WriteCells(latest.cells, kBenchCells);
+    if (!WaitUntilShown(latest, kShowTimeoutMs))
+        return result;
+    SimSleep();
+    const int mark = SimCallCount();
+    bool sent = false;
+    const int64_t woke = Ticks();
+    std::thread broadcaster([&] {
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0,
+                            SMTO_ABORTIFHUNG, 1000, &answer);
+        sent = true;
+    });
+    host.PumpUntil([&] { return sent; }, kSilentStepTimeoutMs);
+    broadcaster.join();
+    SimCall shownBy, opened;
+    if (!WaitUntilShown(latest, kSilentStepTimeoutMs) || FindWrite(latest, mark, &shownBy) < 0 ||
+        FindCallStartedSince(15, mark, woke, &opened) < 0)
+        return result;
+    result.shownAfterMs = SplitSpanMs(woke, {shownBy.endTicks})[0];
+    result.linkUpMs = SplitSpanMs(opened.startTicks, {shownBy.endTicks})[0];
     result.shown = true;
     return result;
 }

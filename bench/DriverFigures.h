@@ -80,6 +80,17 @@ struct ReturnResult {
 // Closes the driver and opens it again for the case; leaves it open, link up.
 ReturnResult MeasureReturnWhileSilent(BenchHost& host, ReturnCase which);
 
+// The computer sleeps (the library loses the link without a word) and wakes,
+// host silent: from the wake's broadcast to the end of the device write that
+// shows the host's latest cells, and that link-up's own time, from the open
+// to the end of that write. Leaves the driver open, link up.
+struct WakeResult {
+    double shownAfterMs = 0;
+    double linkUpMs = 0;
+    bool shown = false;
+};
+WakeResult MeasureReturnAfterWake(BenchHost& host);
+
 // Private bytes per round of writes, after one warm-up round.
 struct MemoryResult {
     double growthPerRound = 0;

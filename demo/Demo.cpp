@@ -287,6 +287,66 @@ void DropAndReturnWhileSilent(ScreenReaderHost& host) {
     Say("display shows        %s", ShownOnDisplay(driver->GetCellCount()).c_str());
 }
 
+// As Windows tells every top-level window, the screen reader's own among them.
+void BroadcastPower(ScreenReaderHost& host, WPARAM event) {
+    const HANDLE broadcaster = CreateThread(
+        nullptr, 0,
+        [](void* event) -> DWORD {
+            DWORD_PTR answer = 0;
+            SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, reinterpret_cast<WPARAM>(event),
+                                0, SMTO_ABORTIFHUNG, 1000, &answer);
+            return 0;
+        },
+        reinterpret_cast<void*>(event), 0, nullptr);
+    host.PumpUntil([&] { return WaitForSingleObject(broadcaster, 0) == WAIT_OBJECT_0; }, 5000);
+    CloseHandle(broadcaster);
+}
+
+// The lid closes while the user reads, and opens again: nobody calls the driver.
+void SleepAndWake(ScreenReaderHost& host) {
+    IBrailleDriver* driver = host.Driver();
+    WriteText(driver, "before the lid");
+    AwaitShown(driver, "before the lid", 5000);
+    BroadcastPower(host, PBT_APMSUSPEND);
+    Say("the computer goes to sleep (PBT_APMSUSPEND): link %s", SimIsLinkOpen() ? "up" : "closed");
+    SimSleep();
+    Say("  asleep: the display loses its link and shows nothing; the host says nothing");
+    const DWORD start = GetTickCount();
+    BroadcastPower(host, PBT_APMRESUMEAUTOMATIC);
+    Say("the computer wakes (PBT_APMRESUMEAUTOMATIC)");
+    const long ms = WaitUntilShown(host, "before the lid", 10000);
+    Say("  link up again by itself and the latest cells shown %ld ms after the wake",
+        ms < 0 ? -1L : static_cast<long>(GetTickCount() - start));
+    Say("display shows        %s", ShownOnDisplay(driver->GetCellCount()).c_str());
+    host.ClearRecords();
+    const int before = SimKeysDelivered();
+    SimPressKey(0, 0x02, 0);
+    host.PumpUntil([&] { return SimKeysDelivered() > before; }, 5000);
+    Say("press joystick centre      -> KeyPressed(\"%s\")",
+        host.keys.empty() ? "(nothing)" : host.keys[0].name.c_str());
+}
+
+// The user removes the display and pairs it again: Windows gives it COM14.
+void RepairedOnANewPort(ScreenReaderHost& host) {
+    IBrailleDriver* driver = host.Driver();
+    WriteText(driver, "old port");
+    AwaitShown(driver, "old port", 5000);
+    if (!RepairDisplayOnNewPort()) {
+        Say("the device records could not be changed");
+        return;
+    }
+    SimSetDisplayPort(L"COM14");
+    Say("the display is removed and paired again: its serial port is now COM14, COM12 is gone");
+    WriteText(driver, "new port");
+    Say("  that write fails on COM12; the host says nothing more");
+    const long ms = WaitUntilShown(host, "new port", 70000);
+    Say("  after 15 s of failed link-ups on a port no record lists, the driver looked for the "
+        "display (no WMI, no port opened): link up on COM14 and the latest cells shown %ld ms "
+        "later",
+        ms);
+    Say("display shows        %s", ShownOnDisplay(driver->GetCellCount()).c_str());
+}
+
 void SuspendAndResume(ScreenReaderHost& host) {
     IBrailleDriver* driver = host.Driver();
     driver->SetSuspended(1);
@@ -348,6 +408,12 @@ int main() {
 
     Heading("The display drops off and comes back; the host is silent");
     DropAndReturnWhileSilent(host);
+
+    Heading("The computer sleeps and wakes; the host is silent");
+    SleepAndWake(host);
+
+    Heading("The display is paired again and gets a new port; the host is silent");
+    RepairedOnANewPort(host);
 
     Heading("Close");
     driver->Close();

@@ -20,6 +20,7 @@ namespace {
 
 const std::wstring kDisplayPortId = BluetoothPortId(L"123456789ABC");
 const std::wstring kIncomingPortId = BluetoothPortId(L"000000000000", L"000000000");
+const std::wstring kRepairedPortId = BluetoothPortId(L"123456789ABC", L"C00000001");
 
 double MillisecondsSince(const LARGE_INTEGER& start) {
     LARGE_INTEGER now, frequency;
@@ -62,6 +63,11 @@ void RemoveDemoPortRecords() {
     RemovePortRecord(L"ACPI\\PNP0501\\1");
     RemovePortRecord(kIncomingPortId);
     RemovePortRecord(kDisplayPortId);
+    RemovePortRecord(kRepairedPortId);
+}
+
+bool RepairDisplayOnNewPort() {
+    return RemovePortRecord(kDisplayPortId) && AddPortRecord(kRepairedPortId, L"COM14");
 }
 
 void CompareSearchWithWmiListing(void (*say)(const char*)) {

@@ -6,6 +6,9 @@
 // Bluetooth port; false when a record cannot be written.
 bool ListDemoPortRecords();
 void RemoveDemoPortRecords();
+// The display removed and paired again: Windows gives it a new port, COM14,
+// and COM12's record goes.
+bool RepairDisplayOnNewPort();
 
 // Runs the search as Open("AUTO") does, and the WMI listing alone, and tells
 // through say how long each took and what it found.

@@ -45,8 +45,7 @@ int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int
     const SessionRef session = CurrentSession(driver);
     if (!session)
         return 0;
-    bool acknowledged = false;
     return wait ? QueueCommandWithin(*session, command, data, length, qorn::kHostWaitBudgetMs,
-                                     &acknowledged)
+                                     nullptr)
                 : QueueCommand(*session, command, data, length);
 }

@@ -34,27 +34,9 @@ QueuedCommand::QueuedCommand(int command, const void* data, int32_t length, Tick
     memcpy(data_.data(), data, static_cast<size_t>(length));
 }
 
-QueuedCommand& QueuedCommand::operator=(QueuedCommand&& other) noexcept {
-    if (this != &other) {
-        Drop();
-        command_ = other.command_;
-        data_ = std::move(other.data_);
-        length_ = other.length_;
-        ticket_ = std::move(other.ticket_);
-    }
-    return *this;
-}
-
 void QueuedCommand::Finish() {
     if (ticket_)
         ticket_->Finish(true);
-}
-
-// A command destroyed unfinished releases its waiter; once finished, nothing.
-void QueuedCommand::Drop() {
-    if (ticket_)
-        ticket_->Finish(false);
-    ticket_.reset();
 }
 
 bool CommandQueue::Push(QueuedCommand&& command, bool* wake) {
@@ -77,15 +59,15 @@ void CommandQueue::WakeFailed() {
     wakePending_ = false;
 }
 
-bool CommandQueue::Pop(QueuedCommand* command) {
+std::optional<QueuedCommand> CommandQueue::Pop() {
     ScopedLock locked(&lock_);
     if (commands_.empty()) {
         wakePending_ = false; // the next push wakes the worker again
-        return false;
+        return std::nullopt;
     }
-    *command = std::move(commands_.front());
+    std::optional<QueuedCommand> command(std::move(commands_.front()));
     commands_.pop_front();
-    return true;
+    return command;
 }
 
 void CommandQueue::Close() {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <windows.h>
@@ -38,7 +39,6 @@ public:
 
     // Poster side.
     HANDLE event() const { return event_; }
-    bool Finished() const { return state_ != kPending; }
     bool Handled() const { return state_ == kHandled; }
     const CommandAnswer& answer() const { return answer_; }
 
@@ -53,14 +53,15 @@ private:
 // finished (dropped with its queue, or refused) releases its waiter at once.
 class QueuedCommand {
 public:
-    QueuedCommand() = default;
     // The data is copied as length + 1 bytes, the last one zero, when there
     // is data and a length above 0; else length travels alone, as a flag.
     // Throws std::bad_alloc when there is no memory for the copy.
     QueuedCommand(int command, const void* data, int32_t length, TicketRef ticket);
     QueuedCommand(QueuedCommand&&) noexcept = default;
-    QueuedCommand& operator=(QueuedCommand&& other) noexcept;
-    ~QueuedCommand() { Drop(); }
+    ~QueuedCommand() {
+        if (ticket_)
+            ticket_->Finish(false); // destroyed unfinished: its waiter is released
+    }
 
     int command() const { return command_; }
     const char* data() const { return data_.empty() ? nullptr : data_.data(); }
@@ -71,8 +72,6 @@ public:
     void Finish();
 
 private:
-    void Drop();
-
     int command_ = 0;
     std::vector<char> data_;
     int32_t length_ = 0;
@@ -94,8 +93,8 @@ public:
     // The wake-up could not be posted: the next push tries again (the
     // worker's timer tick looks at the queue meanwhile).
     void WakeFailed();
-    // Worker side: takes the oldest command; false when none is queued.
-    bool Pop(QueuedCommand* command);
+    // Worker side: takes the oldest command, if one is queued.
+    std::optional<QueuedCommand> Pop();
     // No command is taken any more; those still queued are dropped.
     void Close();
 

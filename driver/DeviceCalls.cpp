@@ -25,28 +25,24 @@ std::atomic<const DriverSession*> g_linkOwner{nullptr};
 // A worker's turn in the library. It gives up waiting once its session is
 // abandoned, so a worker queued behind one stuck in the library can still end;
 // one closing its own link as it ends waits at most kOwnLinkCloseWaitMs.
-class DeviceTurn {
-public:
-    explicit DeviceTurn(const DriverSession& session, bool closingOwnLink = false) {
-        const Deadline deadline(qorn::kOwnLinkCloseWaitMs);
-        while (!(held_ = TryAcquireSRWLockExclusive(&g_deviceLock))) {
-            if (closingOwnLink ? deadline.Remaining() == 0 : session.abandoned.load())
-                return;
-            Sleep(qorn::kDeviceTurnPollMs);
-        }
+bool TakeDeviceTurn(const DriverSession& session, bool closingOwnLink) {
+    const Deadline deadline(qorn::kOwnLinkCloseWaitMs);
+    while (!TryAcquireSRWLockExclusive(&g_deviceLock)) {
+        if (closingOwnLink ? deadline.Remaining() == 0 : session.abandoned.load())
+            return false;
+        Sleep(qorn::kDeviceTurnPollMs);
     }
+    return true;
+}
+
+struct DeviceTurn {
+    explicit DeviceTurn(const DriverSession& session, bool closingOwnLink = false)
+        : held(TakeDeviceTurn(session, closingOwnLink)) {}
     ~DeviceTurn() {
-        if (held_)
+        if (held)
             ReleaseSRWLockExclusive(&g_deviceLock);
     }
-    DeviceTurn(const DeviceTurn&) = delete;
-    DeviceTurn& operator=(const DeviceTurn&) = delete;
-    // Held, for a session that may still call the library.
-    bool ForCall(const DriverSession& session) const { return held_ && !session.abandoned; }
-    bool held() const { return held_; }
-
-private:
-    bool held_ = false;
+    const bool held;
 };
 
 // Runs call() shielded, with the device lock held: its result, or failure when
@@ -65,7 +61,7 @@ template <typename Call> int32_t CallShielded(int ordinal, Call call, int32_t fa
 template <typename Call>
 int32_t CallDevice(const DriverSession& session, int ordinal, Call call, int32_t failure) {
     const DeviceTurn turn(session);
-    return turn.ForCall(session) ? CallShielded(ordinal, call, failure) : failure;
+    return turn.held && !session.abandoned ? CallShielded(ordinal, call, failure) : failure;
 }
 
 void CloseLinkShielded() {
@@ -78,7 +74,7 @@ void CloseLinkShielded() {
 
 int32_t DeviceOpenLink(DriverSession& session, const wchar_t* portName) {
     const DeviceTurn turn(session);
-    if (!turn.ForCall(session))
+    if (!turn.held && !session.abandoned)
         return kFailedOpen;
     if (g_linkOwner != nullptr && g_linkOwner != &session)
         CloseLinkShielded(); // left open by a worker the host gave up on
@@ -116,7 +112,7 @@ void DeviceService(DriverSession& session) {
 
 void DeviceCloseLink(DriverSession& session) {
     const DeviceTurn turn(session);
-    if (turn.ForCall(session))
+    if (turn.held && !session.abandoned)
         CloseLinkShielded();
 }
 
@@ -126,6 +122,6 @@ void DeviceCloseOwnLink(const DriverSession& session) {
     if (g_linkOwner != &session)
         return;
     const DeviceTurn turn(session, /*closingOwnLink=*/true);
-    if (turn.held() && g_linkOwner == &session)
+    if (turn.held && g_linkOwner == &session)
         CloseLinkShielded();
 }

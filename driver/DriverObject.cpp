@@ -38,7 +38,7 @@ CBrailleSampleDriver::~CBrailleSampleDriver() {
         return; // the system reclaims everything; other threads are gone mid-step
     if (this == &g_driver) {
         RetireNotifyWindows();
-        UnregisterNotifyWindowClass(g_moduleHandle);
+        UnregisterClassA(m_windowClassName, g_moduleHandle);
     }
     if (m_hTurnFree != nullptr)
         CloseHandle(m_hTurnFree);

@@ -9,7 +9,6 @@ LifecycleTurn::LifecycleTurn(CBrailleSampleDriver* driver, const Deadline& bound
                              const wchar_t* name, IfMissed ifMissed)
     : driver_(driver) {
     const DWORD self = GetCurrentThreadId();
-    bool onThisThread = false;
     for (;;) {
         {
             ScopedLock locked(&driver->m_sessionLock);
@@ -19,8 +18,7 @@ LifecycleTurn::LifecycleTurn(CBrailleSampleDriver* driver, const Deadline& bound
                 held_ = true;
                 return;
             }
-            onThisThread = driver->m_turnOwner == self;
-            if (onThisThread || bound.Remaining() == 0) {
+            if (driver->m_turnOwner == self || bound.Remaining() == 0) {
                 if (ifMissed == IfMissed::kLeaveToCallUnderWay)
                     driver->m_closeLeft = true;
                 break;
@@ -28,8 +26,7 @@ LifecycleTurn::LifecycleTurn(CBrailleSampleDriver* driver, const Deadline& bound
         }
         WaitServingSentMessages(driver->m_hTurnFree, bound);
     }
-    ReportToDebugger(L"%ls came while another lifecycle call was under way %ls; %ls", name,
-                     onThisThread ? L"on its thread" : L"past its bound",
+    ReportToDebugger(L"%ls came while another Open, Close or SetSuspended was under way; %ls", name,
                      ifMissed == IfMissed::kRefuse ? L"not carried out" : L"left to that call");
 }
 

@@ -109,7 +109,3 @@ void RetireNotifyWindows() {
             ForgetNotifyWindow(window);
     }
 }
-
-void UnregisterNotifyWindowClass(HINSTANCE instance) {
-    UnregisterClassA(g_driver.m_windowClassName, instance);
-}

@@ -16,6 +16,6 @@ bool OwnedByThisThread(HWND window);
 // The window is being destroyed (its last message).
 void ForgetNotifyWindow(HWND window);
 // At unload: every window the driver made that still exists, on any thread, is
-// cut off from the driver's code and closed, and the class goes with them.
+// cut off from the driver's code and closed (the unload step then unregisters
+// the class).
 void RetireNotifyWindows();
-void UnregisterNotifyWindowClass(HINSTANCE instance);

@@ -30,13 +30,6 @@ void HandleSuspend(DriverSession& session, int32_t flag) {
         Relink(session);
 }
 
-// Ordinal 9, only while the link is up; the answer goes back with the command.
-void ReadDeviceData(DriverSession& session, CommandAnswer* answer) {
-    if (session.linkUp && answer != nullptr)
-        answer->result =
-            DeviceReadData(session, answer->bytes, answer->bytes + 1, answer->bytes + 2);
-}
-
 void HandleOpen(DriverSession& session, const QueuedCommand& command) {
     session.cellCount = qorn::kDefaultCellCount;
     session.statusCellCount = 0;
@@ -69,8 +62,10 @@ void HandleCommand(DriverSession& session, const QueuedCommand& command) {
     case kCmdRegisterKeyWindow:
         DeviceRegisterKeyWindow(session, session.keyWindow);
         break;
-    case kCmdReadDeviceData:
-        ReadDeviceData(session, command.answer());
+    case kCmdReadDeviceData: // ordinal 9, only while the link is up; the answer goes back
+        if (CommandAnswer* answer = command.answer(); answer != nullptr && session.linkUp)
+            answer->result =
+                DeviceReadData(session, answer->bytes, answer->bytes + 1, answer->bytes + 2);
         break;
     case kCmdSleep:
         CloseLinkForSleep(session);
@@ -98,9 +93,8 @@ bool RunCommand(DriverSession& session, QueuedCommand& command) {
 
 // One look at the worker's own queue: every command in it runs, in order.
 bool RunQueuedCommands(DriverSession& session) {
-    QueuedCommand command;
-    while (session.commands.Pop(&command)) {
-        if (!RunCommand(session, command))
+    while (std::optional<QueuedCommand> command = session.commands.Pop()) {
+        if (!RunCommand(session, *command))
             return false;
     }
     return true;

