@@ -287,6 +287,15 @@ void DropAndReturnWhileSilent(ScreenReaderHost& host) {
     Say("display shows        %s", ShownOnDisplay(driver->GetCellCount()).c_str());
 }
 
+void PressJoystickCentre(ScreenReaderHost& host) {
+    host.ClearRecords();
+    const int before = SimKeysDelivered();
+    SimPressKey(0, 0x02, 0);
+    host.PumpUntil([&] { return SimKeysDelivered() > before; }, 5000);
+    Say("press joystick centre      -> KeyPressed(\"%s\")",
+        host.keys.empty() ? "(nothing)" : host.keys[0].name.c_str());
+}
+
 // As Windows tells every top-level window, the screen reader's own among them.
 void BroadcastPower(ScreenReaderHost& host, WPARAM event) {
     const HANDLE broadcaster = CreateThread(
@@ -318,12 +327,7 @@ void SleepAndWake(ScreenReaderHost& host) {
     Say("  link up again by itself and the latest cells shown %ld ms after the wake",
         ms < 0 ? -1L : static_cast<long>(GetTickCount() - start));
     Say("display shows        %s", ShownOnDisplay(driver->GetCellCount()).c_str());
-    host.ClearRecords();
-    const int before = SimKeysDelivered();
-    SimPressKey(0, 0x02, 0);
-    host.PumpUntil([&] { return SimKeysDelivered() > before; }, 5000);
-    Say("press joystick centre      -> KeyPressed(\"%s\")",
-        host.keys.empty() ? "(nothing)" : host.keys[0].name.c_str());
+    PressJoystickCentre(host);
 }
 
 // The user removes the display and pairs it again: Windows gives it COM14.
@@ -355,12 +359,7 @@ void SuspendAndResume(ScreenReaderHost& host) {
     Say("  a write while suspended answers %d", driver->WriteCells(cells, 12));
     driver->SetSuspended(0);
     Say("host resumes: link %s", SimIsLinkOpen() ? "up" : "closed");
-    host.ClearRecords();
-    const int before = SimKeysDelivered();
-    SimPressKey(0, 0x02, 0);
-    host.PumpUntil([&] { return SimKeysDelivered() > before; }, 5000);
-    Say("press joystick centre      -> KeyPressed(\"%s\")",
-        host.keys.empty() ? "(nothing)" : host.keys[0].name.c_str());
+    PressJoystickCentre(host);
 }
 
 } // namespace

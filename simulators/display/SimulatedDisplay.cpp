@@ -181,13 +181,20 @@ struct LogPlace {
     int resets = 0;
 };
 
-// Under the lock: the call waits out its delay, unless SimEndDelays cuts it short.
+// Under the lock: the call waits out its delay, unless SimEndDelays cuts it
+// short. Timed on the performance counter: the tick count moves in steps too
+// coarse for a delay of a few milliseconds.
 void WaitOutDelay(DWORD delay) {
     const int round = g_state.delayRound;
-    const int64_t deadline = static_cast<int64_t>(GetTickCount64()) + delay;
-    for (int64_t left = delay; left > 0 && round == g_state.delayRound;
-         left = deadline - static_cast<int64_t>(GetTickCount64()))
-        SleepConditionVariableCS(&g_state.delaysEnded, &g_state.lock, static_cast<DWORD>(left));
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const int64_t deadline = Now() + static_cast<int64_t>(delay) * frequency.QuadPart / 1000;
+    for (int64_t left = deadline - Now(); left > 0 && round == g_state.delayRound;
+         left = deadline - Now()) {
+        const DWORD ms =
+            static_cast<DWORD>((left * 1000 + frequency.QuadPart - 1) / frequency.QuadPart);
+        SleepConditionVariableCS(&g_state.delaysEnded, &g_state.lock, ms);
+    }
 }
 
 // Under the lock: stamps the end of the call and wakes those waiting for it.
