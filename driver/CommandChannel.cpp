@@ -20,8 +20,10 @@ int QueueCommand(DriverSession& session, int command, const void* data, int32_t 
     return TRUE;
 }
 
+// A ticket the worker has already handled costs no wait at all.
 bool WaitForTicket(const TicketRef& ticket, DWORD limitMs) {
-    WaitServingSentMessages(ticket->event(), Deadline(limitMs));
+    if (!ticket->Handled())
+        WaitServingSentMessages(ticket->event(), Deadline(limitMs));
     return ticket->Handled();
 }
 
