@@ -199,7 +199,7 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
                 SimSetDisplayPort(L"COM14");
             }
         }
-        const wchar_t* expected = c.change == Change::kPairedLater ? L"COM12"
+        const wchar_t* expected = c.change == Change::kPairedLater   ? L"COM12"
                                   : c.change == Change::kSwitchedOff ? L"COM12"
                                                                      : L"COM14";
         const LARGE_INTEGER changed = Now();

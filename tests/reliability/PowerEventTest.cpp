@@ -21,8 +21,8 @@ double Broadcast(ScreenReaderHost& host, WPARAM event) {
     std::thread broadcaster([&] {
         DWORD_PTR answer = 0;
         ms = Timed([&] {
-            SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, event, 0, SMTO_ABORTIFHUNG,
-                                1000, &answer);
+            SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, event, 0, SMTO_ABORTIFHUNG, 1000,
+                                &answer);
         });
         done = true;
     });
