@@ -187,9 +187,8 @@ int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
         SetKeyWindow(this, session.get(), CreateNotifyWindow(g_moduleHandle));
     // A worker busy in the device library past the bound keeps the command
     // queued and carries it out once the call returns: the driver stays open.
-    bool handled = false;
     const int32_t queued = session ? QueueCommandWithin(*session, kCmdSuspend, nullptr, suspend,
-                                                        bound.Remaining(), &handled)
+                                                        bound.Remaining(), nullptr)
                                    : 0;
     turn.End(bound); // a Close left to this call, within what is left of its bound
     return queued;

@@ -27,15 +27,12 @@ void TakeFoundPort(DriverSession& session, const DiscoveryResult& result) {
     const int converted = result.completed ? MultiByteToWideChar(CP_ACP, 0, result.portName, -1,
                                                                  found, qorn::kPortNameChars + 1)
                                            : 0;
-    if (converted <= 1 || _wcsicmp(found, session.portNameW) == 0) {
-        ReportToDebugger(L"the link to \"%ls\" does not come up and no device record lists it; "
-                         L"the display was looked for and found on no other port",
-                         session.portNameW);
-        return;
-    }
+    const bool other = converted > 1 && _wcsicmp(found, session.portNameW) != 0;
     ReportToDebugger(L"the link to \"%ls\" does not come up and no device record lists it; the "
-                     L"display was looked for and found on %ls, used from now on",
-                     session.portNameW, found);
+                     L"display was looked for and found on %ls",
+                     session.portNameW, other ? found : L"no other port");
+    if (!other)
+        return;
     wmemcpy(session.portNameW, found, qorn::kPortNameChars + 1);
     PublishLinkState(session);
     Relink(session);

@@ -22,8 +22,10 @@ bool HostWantsLink(const DriverSession& session) {
 } // namespace
 
 LRESULT OnPowerBroadcast(CBrailleSampleDriver* driver, WPARAM event) {
+    // The window exists only while the driver is open and not suspended; the
+    // worker looks again when the command runs.
     const bool sleeps = event == PBT_APMSUSPEND;
-    if ((!sleeps && !Wakes(event)) || !driver->m_opened || driver->m_suspended)
+    if (!sleeps && !Wakes(event))
         return TRUE;
     const SessionRef session = CurrentSession(driver);
     if (!session)
