@@ -332,7 +332,13 @@ protected:
 // carried out as the call under way ends. Either way the driver ends closed
 // fully, and after FreeLibrary nothing of it is left running.
 TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
-    enum class Nesting { kOpenInCloseOfLink, kOpenInQuitWait, kCloseInOpen };
+    enum class Nesting {
+        kOpenInCloseOfLink,
+        kOpenInQuitWait,
+        kCloseInOpen,
+        kCloseInSuspend,
+        kCloseInVersionQuery,
+    };
     struct Case {
         const char* tried;
         Nesting nesting;
@@ -345,6 +351,11 @@ TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
          Nesting::kOpenInQuitWait},
         {"Close from a host window's sent message while Open waits 1.5 s for the device open",
          Nesting::kCloseInOpen},
+        {"Close from a host window's sent message while SetSuspended(0) waits 1.5 s for the "
+         "device open",
+         Nesting::kCloseInSuspend},
+        {"Close from a key callback while GetDeviceVersion waits 1.5 s for the device data",
+         Nesting::kCloseInVersionQuery},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tried);
@@ -358,7 +369,12 @@ TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
         int32_t nested = -1, outer = -1;
         HWND window = nullptr;
         double outerMs = 0;
-        if (c.nesting == Nesting::kCloseInOpen) {
+        if (c.nesting == Nesting::kCloseInOpen || c.nesting == Nesting::kCloseInSuspend) {
+            const bool resume = c.nesting == Nesting::kCloseInSuspend;
+            if (resume) {
+                OpenWithDisplay();
+                driver->SetSuspended(1);
+            }
             const HWND own = MakeCallingWindow();
             ASSERT_NE(own, nullptr);
             g_onHostMessage = [&] {
@@ -366,16 +382,38 @@ TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
                 driver->Close();
                 nested = 0;
             };
+            const int opens = SimCountCalls(15);
             SimSetDelay(15, 1500);
             std::thread sender([&] {
-                WaitFor([&] { return SimCountCalls(15) > 0; }, 5000);
+                WaitFor([&] { return SimCountCalls(15) > opens; }, 5000);
+                SimSetDelay(15, 0); // the open under way keeps its 1.5 s
                 workers.push_back(DuplicateThreadHandle(fields->m_hWorkerThread));
                 SendMessageA(own, kHostMessage, 0, 0);
             });
-            outerMs = Timed([&] { outer = driver->Open("COM5", &host, "", ""); });
+            outerMs = Timed([&] {
+                outer = resume ? driver->SetSuspended(0) : driver->Open("COM5", &host, "", "");
+            });
             sender.join();
             g_onHostMessage = nullptr;
             DestroyWindow(own);
+        } else if (c.nesting == Nesting::kCloseInVersionQuery) {
+            OpenWithDisplay();
+            window = fields->m_hNotifyWindow;
+            workers.push_back(DuplicateThreadHandle(fields->m_hWorkerThread));
+            host.onKeyPressed = [&](const char*) {
+                host.onKeyPressed = nullptr;
+                driver->Close();
+                nested = 0;
+            };
+            SimSetDelay(9, 1500);
+            std::thread presser([&] {
+                WaitFor([&] { return SimCountCalls(9) > 0; }, 5000);
+                SimSetDelay(9, 0); // the call under way keeps its 1.5 s
+                SimPressKey(0, 0x02, 0);
+            });
+            outerMs = Timed([&] { outer = driver->GetDeviceVersion(); });
+            presser.join();
+            host.onKeyPressed = nullptr;
         } else {
             OpenWithDisplay();
             window = fields->m_hNotifyWindow;
@@ -414,21 +452,33 @@ TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
         for (HANDLE worker : workers)
             CloseHandle(worker);
 
+        const bool nestedOpen =
+            c.nesting == Nesting::kOpenInCloseOfLink || c.nesting == Nesting::kOpenInQuitWait;
+        const char* outerName = c.nesting == Nesting::kCloseInOpen           ? "Open"
+                                : c.nesting == Nesting::kCloseInSuspend      ? "SetSuspended"
+                                : c.nesting == Nesting::kCloseInVersionQuery ? "GetDeviceVersion"
+                                                                             : "Close";
         ReportRow("8 lifecycle", c.tried,
-                  "nested call %s; outer call %s after %.0f ms; then %s; FreeLibrary: unloaded "
-                  "%s, link closed %s",
-                  c.nesting == Nesting::kCloseInOpen ? "Close returned at once"
-                  : nested == 0                      ? "Open answered 0"
-                                                     : "Open answered 1",
-                  c.nesting == Nesting::kCloseInOpen
-                      ? (outer == 0 ? "Open answered 0" : "Open answered 1")
-                      : "Close returned",
-                  outerMs, closed.Text().c_str(), unloaded ? "yes" : "NO",
-                  stillClosed ? "yes" : "NO");
+                  "nested call %s; outer %s answered 0x%X after %.0f ms; then %s; FreeLibrary: "
+                  "unloaded %s, link closed %s",
+                  !nestedOpen   ? "Close returned"
+                  : nested == 0 ? "Open answered 0"
+                                : "Open answered 1",
+                  outerName, static_cast<unsigned>(outer), outerMs, closed.Text().c_str(),
+                  unloaded ? "yes" : "NO", stillClosed ? "yes" : "NO");
         EXPECT_EQ(nested, 0);
-        EXPECT_EQ(outer, 0);
+        if (nestedOpen || c.nesting == Nesting::kCloseInOpen) {
+            EXPECT_EQ(outer, 0);
+        }
+        if (c.nesting == Nesting::kCloseInVersionQuery) {
+            EXPECT_EQ(outer, 0x010402) << "answered before the nested Close stopped the worker";
+        }
+        // The outer call's own bound, and a Close's when the Close runs inside it.
         EXPECT_LT(outerMs, (c.nesting == Nesting::kCloseInOpen ? 5000 : kHostCallBoundMs) +
                                kHostCallBoundMs + kMarginMs);
+        if (c.nesting == Nesting::kCloseInSuspend) {
+            EXPECT_LT(outerMs, kHostCallBoundMs + kMarginMs) << "the left Close within its bound";
+        }
         EXPECT_TRUE(closed.All()) << closed.Text();
         EXPECT_TRUE(noNewOpen);
         EXPECT_TRUE(unloaded);
