@@ -51,21 +51,23 @@ constexpr int32_t kRelinkAfterFailures = 20; // more failed writes in a row: re-
 constexpr int32_t kSkipLimitNormal = 20;     // refused writes before a re-link request
 constexpr int32_t kSkipLimitBackoff = 100;   // ... once requests keep failing
 constexpr int32_t kRelinkRequestsBeforeBackoff = 5;
-// While the host is silent, the worker itself retries a link that is down (or
-// whose latest write failed): once the host has made no output call for this
-// long, and again this long after each attempt.
+// While the host is silent, the worker itself brings back a link that is down
+// (or whose latest write failed): once the host has made no output call for
+// this long, and again this long after each attempt (or after the close
+// before sleep).
 constexpr unsigned kSilentRetryAfterMs = 5000;
 constexpr unsigned kSilentRetryIntervalMs = 5000;
 
-// After a wake the worker brings the link up again whatever it believes of
-// it; one such forced re-link follows another only this long after.
-constexpr unsigned kForcedRelinkIntervalMs = 5000;
+// The forced link actions of sleep and wake (the close before sleep, the
+// re-link after a wake) follow one of their kind only this long after, so a
+// program broadcasting power events in a loop cannot keep the display down.
+constexpr unsigned kForcedLinkActionMs = 5000;
 
 // ---- Display discovery ----
 // A link that has not come up in this many attempts in a row, over at least
-// this long, on a port the device records do not list (or on no port), sends
-// the worker looking for the display: at most once a minute, each search
-// within the driver's usual bound for one.
+// this long (on no port, this long after the open), sends the worker looking for the display in
+// the device records: at most once per interval, each search within the
+// driver's usual bound for one.
 constexpr int kSearchAfterFailures = 3;
 constexpr unsigned kSearchAfterMs = 15000;
 constexpr unsigned kSearchIntervalMs = 60000;

@@ -6,7 +6,6 @@
 #include "Clock.h"
 #include "CommandChannel.h"
 #include "DeviceCalls.h"
-#include "LinkSupervision.h"
 #include "SampleDriver.h"
 #include "Session.h"
 
@@ -30,20 +29,25 @@ void NoteOutputCall(CBrailleSampleDriver* driver) {
 // Queues a write of the latest cells unless one is queued already, which
 // will write these cells too: at most one write waits in the worker's queue.
 // Nonzero when a write is queued.
-int32_t RequestLatestCellsWrite(CBrailleSampleDriver* driver, int command) {
+int32_t RequestLatestCellsWrite(CBrailleSampleDriver* driver) {
     const SessionRef session = CurrentSession(driver);
-    if (!session)
-        return 0;
-    if (session->writeQueued.exchange(true))
-        return TRUE;
-    const int posted = QueueCommand(*session, command, nullptr, 0);
-    if (!posted)
-        session->writeQueued = false;
-    return posted;
+    return session ? QueueCommandOnce(*session, kCmdWrite) : 0;
+}
+
+// While the link is down: counts the refused call and, every m_skipLimit + 1
+// calls, asks the worker for a re-link.
+void RefuseOutputCall(CBrailleSampleDriver* driver) {
+    if (++driver->m_skippedWrites <= driver->m_skipLimit)
+        return;
+    if (const SessionRef session = CurrentSession(driver))
+        QueueCommandOnce(*session, kCmdRelinkRequest);
+    driver->m_skippedWrites = 0;
+    if (++driver->m_relinkRequests > qorn::kRelinkRequestsBeforeBackoff)
+        SetSkipLimit(driver, qorn::kSkipLimitBackoff);
 }
 
 // The common path of a cell write and a clear, once the cells are in place.
-int32_t SendLatestCells(CBrailleSampleDriver* driver, int command) {
+int32_t SendLatestCells(CBrailleSampleDriver* driver) {
     if (driver->m_suspended)
         return 0;
     if (!driver->m_linkUp) {
@@ -51,18 +55,9 @@ int32_t SendLatestCells(CBrailleSampleDriver* driver, int command) {
         return 0;
     }
     NoteLinkFoundUp(driver);
-    return RequestLatestCellsWrite(driver, command);
+    return RequestLatestCellsWrite(driver);
 }
 } // namespace
-
-void RefuseOutputCall(CBrailleSampleDriver* driver) {
-    if (++driver->m_skippedWrites <= driver->m_skipLimit)
-        return;
-    PostCommand(driver, kCmdSuspend, nullptr, 0, false); // resume flag 0: a re-link request
-    driver->m_skippedWrites = 0;
-    if (++driver->m_relinkRequests > qorn::kRelinkRequestsBeforeBackoff)
-        SetSkipLimit(driver, qorn::kSkipLimitBackoff);
-}
 
 int32_t CBrailleSampleDriver::WriteCells(const unsigned char* cells, int32_t count) {
     NoteOutputCall(this);
@@ -70,7 +65,7 @@ int32_t CBrailleSampleDriver::WriteCells(const unsigned char* cells, int32_t cou
         return 0;
     if (!m_latestCells.Replace(cells, count))
         return 0; // no memory for them
-    return SendLatestCells(this, kCmdWrite);
+    return SendLatestCells(this);
 }
 
 int32_t CBrailleSampleDriver::ClearDisplay() {
@@ -78,7 +73,7 @@ int32_t CBrailleSampleDriver::ClearDisplay() {
     const uint8_t blank[qorn::kClearCellCount] = {};
     if (!m_latestCells.Replace(blank, qorn::kClearCellCount))
         return 0;
-    return SendLatestCells(this, kCmdClear);
+    return SendLatestCells(this); // the blank cells are the latest cells
 }
 
 // The display has no status cells: the worker discards what arrives here.
@@ -86,32 +81,24 @@ int32_t CBrailleSampleDriver::WriteStatusCells(const unsigned char* cells, int32
     NoteOutputCall(this);
     if (m_suspended || cells == nullptr || length <= 0)
         return 0;
-    return PostCommand(this, kCmdWriteStatus, cells, length, false);
+    return PostCommand(this, kCmdWriteStatus, cells, length);
 }
 
+namespace {
+// Writes the cells if the link is up; the result is an event of the link's
+// decision. True when the display took them.
 bool WriteCellsToDevice(DriverSession& session, const uint8_t* cells, int32_t count) {
-    if (!session.linkUp)
+    if (!LinkIsUp(session.link))
         return false;
-    if (DeviceWriteCells(session, static_cast<uint8_t>(count & 0xFF), cells) >= 1) {
-        if (session.linkStale || session.writeFailures != 0) {
-            session.linkStale = 0;
-            session.writeFailures = 0;
-            PublishLinkState(session);
-        }
-        return true;
-    }
-    ++session.writeFailures;
-    if (session.writeFailures > qorn::kStaleAfterFailures)
-        session.linkStale = 1;
+    const bool written = DeviceWriteCells(session, static_cast<uint8_t>(count & 0xFF), cells) >= 1;
+    ApplyLinkEvent(session.link, written ? LinkEvent::kWriteSucceeded : LinkEvent::kWriteFailed,
+                   MonotonicMs());
     PublishLinkState(session);
-    if (session.writeFailures > qorn::kRelinkAfterFailures)
-        Relink(session);
-    return false;
+    return written;
 }
+} // namespace
 
-void WriteLatestCells(DriverSession& session, LatestWrite kind) {
-    if (kind == LatestWrite::kWriteCommand)
-        session.writeQueued = false; // the next host write queues anew
+void WriteLatestCells(DriverSession& session) {
     // The worker's own copy: the library may keep reading it for as long as
     // its call lasts, whatever the host writes meanwhile.
     std::vector<uint8_t> cells;
@@ -119,7 +106,7 @@ void WriteLatestCells(DriverSession& session, LatestWrite kind) {
     if (!session.driver->m_latestCells.CopyOut(&cells, &version))
         return;
     // A write command right behind a link-up finds its cells already shown.
-    if (kind == LatestWrite::kWriteCommand && version == session.shownVersion)
+    if (version == session.shownVersion)
         return;
     const int32_t count = static_cast<int32_t>(cells.size());
     if (WriteCellsToDevice(session, cells.data(), count))

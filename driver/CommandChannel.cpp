@@ -7,17 +7,23 @@
 // The caller holds a reference on the session, and the session its worker's
 // handle: the thread id cannot have been handed to another thread meanwhile.
 int QueueCommand(DriverSession& session, int command, const void* data, int32_t length,
-                 TicketRef ticket) {
+                 TicketRef ticket, CommandQueue::Repeats repeats) {
     bool wake = false;
     try {
-        if (!session.commands.Push(QueuedCommand(command, data, length, std::move(ticket)), &wake))
+        if (!session.commands.Push(QueuedCommand(command, data, length, std::move(ticket)), repeats,
+                                   &wake))
             return 0;
     } catch (...) {
         return 0; // no memory for the copy of the data
     }
-    if (wake && !PostThreadMessageA(session.threadId, WM_WORKER_FIRST + command, 0, 0))
-        session.commands.WakeFailed();
+    if (wake) // if it cannot be posted, the worker's next tick finds the command
+        PostThreadMessageA(session.threadId, WM_WORKER_FIRST + command, 0, 0);
     return TRUE;
+}
+
+int QueueCommandOnce(DriverSession& session, int command) {
+    return QueueCommand(session, command, nullptr, 0, TicketRef(),
+                        CommandQueue::Repeats::kOncePerKind);
 }
 
 // A ticket the worker has already handled costs no wait at all.
@@ -42,12 +48,7 @@ int QueueCommandWithin(DriverSession& session, int command, const void* data, in
     return TRUE;
 }
 
-int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length,
-                bool wait) {
+int PostCommand(CBrailleSampleDriver* driver, int command, const void* data, int32_t length) {
     const SessionRef session = CurrentSession(driver);
-    if (!session)
-        return 0;
-    return wait ? QueueCommandWithin(*session, command, data, length, qorn::kHostWaitBudgetMs,
-                                     nullptr)
-                : QueueCommand(*session, command, data, length);
+    return session ? QueueCommand(*session, command, data, length) : 0;
 }

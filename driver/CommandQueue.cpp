@@ -1,5 +1,6 @@
 #include "CommandQueue.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ScopedLock.h"
@@ -39,32 +40,30 @@ void QueuedCommand::Finish() {
         ticket_->Finish(true);
 }
 
-bool CommandQueue::Push(QueuedCommand&& command, bool* wake) {
+bool CommandQueue::Push(QueuedCommand&& command, Repeats repeats, bool* wake) {
     *wake = false;
     ScopedLock locked(&lock_);
     if (closed_)
         return false;
+    const auto sameKind = [&](const QueuedCommand& queued) {
+        return queued.command() == command.command();
+    };
+    if (repeats == Repeats::kOncePerKind &&
+        std::any_of(commands_.begin(), commands_.end(), sameKind))
+        return true;
     try {
         commands_.push_back(std::move(command));
     } catch (...) {
         return false;
     }
-    if (!wakePending_)
-        *wake = wakePending_ = true;
+    *wake = commands_.size() == 1;
     return true;
-}
-
-void CommandQueue::WakeFailed() {
-    ScopedLock locked(&lock_);
-    wakePending_ = false;
 }
 
 std::optional<QueuedCommand> CommandQueue::Pop() {
     ScopedLock locked(&lock_);
-    if (commands_.empty()) {
-        wakePending_ = false; // the next push wakes the worker again
+    if (commands_.empty())
         return std::nullopt;
-    }
     std::optional<QueuedCommand> command(std::move(commands_.front()));
     commands_.pop_front();
     return command;

@@ -79,20 +79,21 @@ private:
 };
 
 // The queue itself, under a lock that is held only to move a command in or
-// out, never across a device call. At most one wake-up is pending at a time,
-// so the worker's thread message queue never fills up with ours.
+// out, never across a device call.
 class CommandQueue {
 public:
     CommandQueue() = default;
     ~CommandQueue() { Close(); }
 
-    // Queues the command, in order behind the others. False, with the command
-    // dropped, once the queue is closed or when there is no memory. *wake is
-    // set when the worker needs a wake-up message for it.
-    bool Push(QueuedCommand&& command, bool* wake);
-    // The wake-up could not be posted: the next push tries again (the
-    // worker's timer tick looks at the queue meanwhile).
-    void WakeFailed();
+    // Which commands may pile up.
+    enum class Repeats { kQueued, kOncePerKind };
+    // Queues the command, in order behind the others; one of a kind that must
+    // not pile up is left out (and counts as queued) while one of its number
+    // waits. False, with the command dropped, once the queue is closed or when
+    // there is no memory. *wake is set when the queue was empty: the worker
+    // looks at the queue after every message, so one wake-up serves all that
+    // follow it.
+    bool Push(QueuedCommand&& command, Repeats repeats, bool* wake);
     // Worker side: takes the oldest command, if one is queued.
     std::optional<QueuedCommand> Pop();
     // No command is taken any more; those still queued are dropped.
@@ -102,5 +103,4 @@ private:
     SRWLOCK lock_ = SRWLOCK_INIT;
     std::deque<QueuedCommand> commands_;
     bool closed_ = false;
-    bool wakePending_ = false;
 };

@@ -180,11 +180,16 @@ int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
     if (!turn.held())
         return 0;
     const SessionRef session = CurrentSession(this);
-    m_suspended = static_cast<uint32_t>(suspend);
-    if (suspend != 0)
+    // The worker may bring the link up as soon as the flag is clear: the new
+    // window is in place by then, so that link-up registers it.
+    if (suspend != 0) {
+        m_suspended = static_cast<uint32_t>(suspend);
         ReleaseWindow(this, session.get());
-    else if (m_hNotifyWindow == nullptr)
-        SetKeyWindow(this, session.get(), CreateNotifyWindow(g_moduleHandle));
+    } else {
+        if (m_hNotifyWindow == nullptr)
+            SetKeyWindow(this, session.get(), CreateNotifyWindow(g_moduleHandle));
+        m_suspended = 0;
+    }
     // A worker busy in the device library past the bound keeps the command
     // queued and carries it out once the call returns: the driver stays open.
     const int32_t queued = session ? QueueCommandWithin(*session, kCmdSuspend, nullptr, suspend,

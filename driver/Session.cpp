@@ -51,9 +51,9 @@ void PublishLinkState(const DriverSession& session, bool linkCameUp) {
     ScopedLock locked(&driver->m_sessionLock);
     if (driver->m_session.get() != &session)
         return;
-    driver->m_linkUp = session.linkUp.load();
-    driver->m_linkStale = session.linkStale.load();
-    driver->m_writeFailures = session.writeFailures;
+    driver->m_linkUp = LinkIsUp(session.link);
+    driver->m_linkStale = session.link.link == LinkCondition::kStale;
+    driver->m_writeFailures = session.link.writeFailures;
     driver->m_cellCount = session.cellCount.load();
     driver->m_statusCellCount = session.statusCellCount.load();
     wmemcpy(driver->m_portNameW, session.portNameW, qorn::kPortNameChars + 1);

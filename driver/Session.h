@@ -20,6 +20,7 @@
 #include "../common/Parameters.h"
 #include "CommandQueue.h"
 #include "DiscoveryThread.h"
+#include "LinkPolicy.h"
 
 class CBrailleSampleDriver;
 
@@ -38,38 +39,26 @@ struct DriverSession {
     CBrailleSampleDriver* const driver;
     HANDLE thread = nullptr; // the worker; closed with the session
     DWORD threadId = 0;
-    HANDLE ackEvent = nullptr; // set by the worker once ready, after each command and tick
+    HANDLE ackEvent = nullptr; // set by the worker once its queue exists
     HMODULE pinnedModule = nullptr;
     CommandQueue commands;
     std::atomic<HWND> keyWindow{nullptr}; // registered with the library at every link-up
     // The host gave up waiting for the worker: once its call returns it makes
     // no more device calls, closes a link it opened, and ends.
     std::atomic<bool> abandoned{false};
-    std::atomic<bool> writeQueued{false}; // a write command waits in the queue
     std::atomic<long> openAnswer{kOpenNotAwaited};
-    // A power broadcast of that kind is queued, or its work still waits or runs.
-    std::atomic<bool> sleepPending{false};
-    std::atomic<bool> wakePending{false};
 
     // ---- Written by the worker, mirrored into the driver while current ----
-    std::atomic<uint8_t> linkUp{0};
-    std::atomic<uint8_t> linkStale{0};
-    int32_t writeFailures = 0;
+    LinkState link; // the inputs of the link's one decision (LinkPolicy.h)
     std::atomic<int32_t> cellCount;
     std::atomic<int32_t> statusCellCount;
     wchar_t portNameW[qorn::kPortNameChars + 1] = {};
 
     // ---- The worker's own ----
-    bool linkWanted = false;        // from the open command to the close command
-    uint64_t lastLinkAttemptMs = 0; // MonotonicMs when the latest link-up attempt ended
-    uint64_t shownVersion = 0;      // of the latest cells the display took (0: not known)
-    uint64_t wakeDueMs = 0;         // when the re-link a wake asked for is due (0: none)
-    uint64_t lastForcedRelinkMs = 0;
-    int failedLinkUps = 0; // attempts in a row that did not bring the link up
-    uint64_t firstFailedLinkUpMs = 0;
-    uint64_t lastSearchMs = 0; // when the latest look for the display began
+    uint64_t shownVersion = 0; // of the latest cells the display took (0: not known)
     DiscoveryThread search;    // one under way (no handle: none)
     uint64_t searchStartedMs = 0;
+    wchar_t foundPort[qorn::kPortNameChars + 1] = {}; // the port its answer names
 };
 
 // A reference on a session.

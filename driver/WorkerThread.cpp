@@ -3,6 +3,8 @@
 
 #include <process.h>
 
+#include <algorithm>
+
 #include "BrailleOutput.h"
 #include "CommandChannel.h"
 #include "DebugReport.h"
@@ -11,83 +13,68 @@
 #include "LinkSupervision.h"
 #include "ModulePin.h"
 #include "PortSearch.h"
-#include "PowerEvents.h"
 #include "SampleDriver.h"
 
 namespace {
 
-// A nonzero flag closes a link that is up; 0 re-links one that is down or
-// stale, while the host wants the link: a re-link request of a refused write,
-// queued behind the close command or a suspend, opens nothing.
-void HandleSuspend(DriverSession& session, int32_t flag) {
-    const CBrailleSampleDriver* driver = session.driver;
-    if (!driver->m_alive)
-        return;
-    if (flag != 0 && session.linkUp)
-        CloseLink(session);
-    else if (flag == 0 && (!session.linkUp || session.linkStale) && session.linkWanted &&
-             !driver->m_suspended)
-        Relink(session);
+void Apply(DriverSession& session, LinkEvent event) {
+    ApplyLinkEvent(session.link, event, MonotonicMs());
 }
 
 void HandleOpen(DriverSession& session, const QueuedCommand& command) {
     session.cellCount = qorn::kDefaultCellCount;
     session.statusCellCount = 0;
-    session.linkWanted = true;
-    PublishLinkState(session);
-    if (session.driver->m_alive)
-        OpenLink(session, command.data(), command.length());
+    const bool named = StorePortName(session, command.data(), command.length());
+    Apply(session, named ? LinkEvent::kOpenOnPort : LinkEvent::kOpenWithoutPort);
 }
 
+// Each command is an event of the link's decision, or a device call of its own.
 void HandleCommand(DriverSession& session, const QueuedCommand& command) {
     switch (command.command()) {
     case kCmdOpen:
         HandleOpen(session, command);
         break;
     case kCmdClose:
-        session.linkWanted = false;
-        if (session.driver->m_alive)
-            CloseLink(session);
+        Apply(session, LinkEvent::kClose);
         break;
     case kCmdSuspend:
-        HandleSuspend(session, command.length());
+        Apply(session, command.length() != 0 ? LinkEvent::kSuspend : LinkEvent::kResume);
         break;
-    case kCmdWrite:
-    case kCmdClear: // the clear's blank cells are the latest cells
-        WriteLatestCells(session, LatestWrite::kWriteCommand);
+    case kCmdRelinkRequest:
+        Apply(session, LinkEvent::kRelinkRequest);
         break;
-    case kCmdService:
-        DeviceService(session);
+    case kCmdSleep:
+        Apply(session, LinkEvent::kSleep);
+        break;
+    case kCmdWake:
+        Apply(session, LinkEvent::kWake);
+        break;
+    case kCmdWrite: // a write or a clear: the latest cells either way
+        WriteLatestCells(session);
         break;
     case kCmdRegisterKeyWindow:
         DeviceRegisterKeyWindow(session, session.keyWindow);
         break;
     case kCmdReadDeviceData: // ordinal 9, only while the link is up; the answer goes back
-        if (CommandAnswer* answer = command.answer(); answer != nullptr && session.linkUp)
+        if (CommandAnswer* answer = command.answer(); answer != nullptr && LinkIsUp(session.link))
             answer->result =
                 DeviceReadData(session, answer->bytes, answer->bytes + 1, answer->bytes + 2);
         break;
-    case kCmdSleep:
-        CloseLinkForSleep(session);
-        break;
-    case kCmdWake:
-        ScheduleWakeRelink(session);
-        break;
-    default: // quit, no-op and status writes: the common tail is all
+    default: // quit, no-op and status writes: releasing the command is all
         break;
     }
 }
 
-// Runs one command and the common tail: its waiter released, the event set.
-// False once the quit command has run.
+// Runs one command and the link's decision that follows it (any exception,
+// out of memory say, ends only that command), then releases its waiter: what
+// the command brought about is done by then. False once the quit command has run.
 bool RunCommand(DriverSession& session, QueuedCommand& command) {
     try {
         HandleCommand(session, command);
     } catch (...) {
-        // Out of memory, say: the worker goes on with the next command.
     }
+    SuperviseLink(session);
     command.Finish();
-    SetEvent(session.ackEvent);
     return command.command() != kCmdQuit;
 }
 
@@ -100,32 +87,45 @@ bool RunQueuedCommands(DriverSession& session) {
     return true;
 }
 
-void ServiceTick(DriverSession& session) {
-    try {
-        DeviceService(session);
-        RelinkIfWakeDue(session);
-        RetryLinkWhileHostSilent(session);
-        LookForTheDisplay(session);
-    } catch (...) {
-    }
-    SetEvent(session.ackEvent);
+// Waits for a message, the end of a search under way, or the time the next
+// decision is due, whichever comes first.
+void AwaitWork(const DriverSession& session, uint64_t dueMs) {
+    HANDLE search = SearchUnderWay(session);
+    if (search != nullptr)
+        dueMs = std::min(dueMs, SearchBoundMs(session));
+    const uint64_t now = MonotonicMs();
+    const DWORD waitMs =
+        dueMs == kNeverDue ? INFINITE : static_cast<DWORD>(dueMs > now ? dueMs - now : 0);
+    MsgWaitForMultipleObjectsEx(search != nullptr ? 1 : 0, &search, waitMs, QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
 }
 
-// Every message is a wake-up: after it, one look at the queue. A WM_QUIT
-// posted by anyone (0) or an error (-1) is nothing: only the quit command, or
-// the host giving up on the worker, ends the loop. Any other message (a window
-// or timer of the device library's, or anyone's thread message) is dispatched.
-void RunMessageLoop(DriverSession& session, UINT_PTR timer) {
+// Every message is a wake-up: after it, one look at the queue. Only the quit
+// command, or the host giving up on the worker, ends the loop; a WM_QUIT
+// posted by anyone is nothing. Any message but the service tick (a window or
+// timer of the device library's, or anyone's thread message) is dispatched.
+bool ServeMessages(UINT_PTR timer) {
+    bool ticked = false;
     MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.hwnd == nullptr && msg.message == WM_TIMER && timer != 0 && msg.wParam == timer)
+            ticked = true;
+        else
+            DispatchMessageA(&msg);
+    }
+    return ticked;
+}
+
+void RunWorker(DriverSession& session, UINT_PTR timer) {
+    uint64_t dueMs = kNeverDue;
     for (;;) {
-        if (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-            if (msg.hwnd == nullptr && msg.message == WM_TIMER && timer != 0 && msg.wParam == timer)
-                ServiceTick(session);
-            else
-                DispatchMessageA(&msg);
-        }
+        AwaitWork(session, dueMs);
+        if (ServeMessages(timer))
+            DeviceService(session);
+        TakeSearchAnswerOnceDone(session);
         if (!RunQueuedCommands(session) || session.abandoned)
             return;
+        dueMs = SuperviseLink(session);
     }
 }
 
@@ -140,7 +140,7 @@ unsigned __stdcall WorkerMain(void* argument) {
     if (!session.abandoned) {
         SetEvent(session.ackEvent);
         const UINT_PTR timer = SetTimer(nullptr, 0, qorn::kServiceTimerMs, nullptr);
-        RunMessageLoop(session, timer);
+        RunWorker(session, timer);
         if (timer != 0)
             KillTimer(nullptr, timer);
     }

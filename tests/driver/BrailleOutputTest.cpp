@@ -119,9 +119,11 @@ TEST_F(WorkerTest, RefusedCallsWhileDownPostRelinkRequestsWithBackoff) {
     driver->WriteCells(kCells, 12);
     EXPECT_EQ(requests(), 1);
     EXPECT_EQ(driver->m_skippedWrites, 0);
-    for (int i = 0; i < 5 * 21; ++i)
-        driver->WriteCells(kCells, 12);
-    EXPECT_EQ(requests(), 6);
+    for (int i = 2; i <= 6; ++i) {
+        for (int j = 0; j < 21; ++j)
+            driver->WriteCells(kCells, 12);
+        EXPECT_EQ(requests(), i);
+    }
     EXPECT_EQ(driver->m_skipLimit, 100);
     EXPECT_EQ(driver->m_relinkRequests, 0);
     for (int i = 0; i < 100; ++i)
@@ -129,6 +131,15 @@ TEST_F(WorkerTest, RefusedCallsWhileDownPostRelinkRequestsWithBackoff) {
     EXPECT_EQ(requests(), 6);
     driver->WriteCells(kCells, 12);
     EXPECT_EQ(requests(), 7);
+    // Requests made while one waits in the queue add nothing to it.
+    SimSetDelay(15, 300);
+    const int opens = SimCountCalls(15);
+    for (int i = 0; i < 101; ++i)
+        driver->WriteCells(kCells, 12);
+    ASSERT_TRUE(WaitFor([&] { return SimCountCalls(15) > opens; }, 5000)); // in the slow open
+    for (int i = 0; i < 3 * 101; ++i)
+        driver->WriteCells(kCells, 12);
+    EXPECT_EQ(requests(), 9);
     EXPECT_EQ(SimCountCalls(3), 0);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "CommandChannel.h"
 #include "SampleDriver.h"
@@ -25,9 +26,8 @@ std::string Bytes(const QueuedCommand& command) {
 TEST(CommandChannel, WithoutAWorkerNothingIsQueuedOrAwaited) {
     CBrailleSampleDriver driver;
     const LARGE_INTEGER start = Now();
-    EXPECT_EQ(PostCommand(&driver, kCmdClose, nullptr, 0, true), 0);
-    EXPECT_EQ(PostCommand(&driver, kCmdWrite, "abc", 3, false), 0);
-    EXPECT_EQ(PostCommand(&driver, kCmdNop, nullptr, 0, true), 0);
+    EXPECT_EQ(PostCommand(&driver, kCmdClose, nullptr, 0), 0);
+    EXPECT_EQ(PostCommand(&driver, kCmdWrite, "abc", 3), 0);
     EXPECT_LT(MillisecondsSince(start), 100.0);
 }
 
@@ -36,11 +36,14 @@ TEST(CommandChannel, CommandsKeepTheirOrderDataTerminatorAndFlag) {
     std::string cells(300, '\x3F');
     cells[299] = '\x01';
     bool wake = false;
-    ASSERT_TRUE(queue.Push(Command(kCmdOpen, "COM5", 4), &wake));
-    ASSERT_TRUE(queue.Push(Command(kCmdWrite, cells.data(), 300), &wake));
-    ASSERT_TRUE(queue.Push(Command(kCmdWrite, "abc", 0), &wake));     // no data: no buffer
-    ASSERT_TRUE(queue.Push(Command(kCmdSuspend, nullptr, 7), &wake)); // a flag travels alone
-    ASSERT_TRUE(queue.Push(Command(kCmdWrite, "abc", -5), &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdOpen, "COM5", 4), CommandQueue::Repeats::kQueued, &wake));
+    ASSERT_TRUE(
+        queue.Push(Command(kCmdWrite, cells.data(), 300), CommandQueue::Repeats::kQueued, &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdWrite, "abc", 0), CommandQueue::Repeats::kQueued,
+                           &wake)); // no data: no buffer
+    ASSERT_TRUE(queue.Push(Command(kCmdSuspend, nullptr, 7), CommandQueue::Repeats::kQueued,
+                           &wake)); // a flag travels alone
+    ASSERT_TRUE(queue.Push(Command(kCmdWrite, "abc", -5), CommandQueue::Repeats::kQueued, &wake));
     const std::string expected[] = {std::string("COM5\0", 5), cells + std::string(1, '\0'), "", "",
                                     ""};
     const int numbers[] = {kCmdOpen, kCmdWrite, kCmdWrite, kCmdSuspend, kCmdWrite};
@@ -56,22 +59,34 @@ TEST(CommandChannel, CommandsKeepTheirOrderDataTerminatorAndFlag) {
     EXPECT_FALSE(queue.Pop());
 }
 
-TEST(CommandChannel, OneWakeUpIsPendingAtATime) {
+// A wake-up is asked for only by a command that finds the queue empty; a
+// command of a kind that must not pile up is left out while one of its kind
+// waits, and counts as queued.
+TEST(CommandChannel, WakeUpsAndKindsThatMustNotPileUp) {
+    using R = CommandQueue::Repeats;
+    const struct {
+        int command;
+        R repeats;
+        bool queued, wake;
+    } steps[] = {
+        {kCmdWrite, R::kOncePerKind, true, true},  {kCmdWrite, R::kOncePerKind, true, false},
+        {kCmdSleep, R::kOncePerKind, true, false}, {kCmdSleep, R::kOncePerKind, true, false},
+        {kCmdNop, R::kQueued, true, false},        {kCmdNop, R::kQueued, true, false},
+        {kCmdWrite, R::kOncePerKind, true, false},
+    };
     CommandQueue queue;
+    for (const auto& step : steps) {
+        bool wake = !step.wake;
+        EXPECT_EQ(queue.Push(Command(step.command, nullptr, 0), step.repeats, &wake), step.queued);
+        EXPECT_EQ(wake, step.wake) << "command " << step.command;
+    }
+    std::vector<int> popped;
+    while (const std::optional<QueuedCommand> command = queue.Pop())
+        popped.push_back(command->command());
+    EXPECT_EQ(popped, (std::vector<int>{kCmdWrite, kCmdSleep, kCmdNop, kCmdNop}));
     bool wake = false;
-    queue.Push(Command(kCmdNop, nullptr, 0), &wake);
-    EXPECT_TRUE(wake);
-    for (int i = 0; i < 100; ++i) {
-        queue.Push(Command(kCmdNop, nullptr, 0), &wake);
-        EXPECT_FALSE(wake);
-    }
-    while (queue.Pop()) {
-    }
-    queue.Push(Command(kCmdNop, nullptr, 0), &wake);
-    EXPECT_TRUE(wake) << "the worker found its queue empty: the next command wakes it";
-    queue.WakeFailed();
-    queue.Push(Command(kCmdNop, nullptr, 0), &wake);
-    EXPECT_TRUE(wake) << "a wake-up that could not be posted is tried again";
+    queue.Push(Command(kCmdWrite, nullptr, 0), R::kOncePerKind, &wake);
+    EXPECT_TRUE(wake) << "the worker emptied its queue: the next command wakes it";
 }
 
 // However a command ends, its waiter hears of it: handled once it ran, not
@@ -81,9 +96,12 @@ TEST(CommandChannel, EveryTicketIsReleasedAndOnlyARunCommandCountsAsHandled) {
     bool wake = false;
     TicketRef run(CommandTicket::Create()), unrun(CommandTicket::Create()),
         dropped(CommandTicket::Create()), refused(CommandTicket::Create());
-    ASSERT_TRUE(queue.Push(Command(kCmdReadDeviceData, nullptr, 0, run), &wake));
-    ASSERT_TRUE(queue.Push(Command(kCmdNop, nullptr, 0, unrun), &wake));
-    ASSERT_TRUE(queue.Push(Command(kCmdNop, nullptr, 0, dropped), &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdReadDeviceData, nullptr, 0, run),
+                           CommandQueue::Repeats::kQueued, &wake));
+    ASSERT_TRUE(
+        queue.Push(Command(kCmdNop, nullptr, 0, unrun), CommandQueue::Repeats::kQueued, &wake));
+    ASSERT_TRUE(
+        queue.Push(Command(kCmdNop, nullptr, 0, dropped), CommandQueue::Repeats::kQueued, &wake));
     {
         std::optional<QueuedCommand> first = queue.Pop();
         ASSERT_TRUE(first);
@@ -94,7 +112,8 @@ TEST(CommandChannel, EveryTicketIsReleasedAndOnlyARunCommandCountsAsHandled) {
         ASSERT_TRUE(second);
     }
     queue.Close();
-    EXPECT_FALSE(queue.Push(Command(kCmdNop, nullptr, 0, refused), &wake));
+    EXPECT_FALSE(
+        queue.Push(Command(kCmdNop, nullptr, 0, refused), CommandQueue::Repeats::kQueued, &wake));
     EXPECT_TRUE(run->Handled());
     EXPECT_EQ(run->answer().bytes[2], 0x42);
     for (const TicketRef* ticket : {&unrun, &dropped, &refused}) {

@@ -133,7 +133,7 @@ TEST_F(LatestCellsTest, WritesThatNeverReachTheDeviceAreNotCountedAsFailures) {
 }
 
 TEST_F(LatestCellsTest, OtherCommandsKeepTheirPlaceBehindTheOneQueuedWrite) {
-    const int commands[] = {kCmdNop, kCmdService, kCmdWriteStatus, kCmdSuspend};
+    const int commands[] = {kCmdNop, kCmdRegisterKeyWindow, kCmdWriteStatus, kCmdSuspend};
     for (const int command : commands) {
         const int mark = SimCallCount();
         StartSlowWrite(1);
@@ -153,7 +153,7 @@ TEST_F(LatestCellsTest, AWriteBeforeACloseOrSuspendReachesTheDisplayBeforeTheLin
         const int mark = SimCallCount();
         StartSlowWrite(1);
         Write(2);
-        PostCommand(driver.get(), command, nullptr, 1, false);
+        PostCommand(driver.get(), command, nullptr, 1);
         Write(3); // the link is still up: the write already queued shows these
         Drain();
         std::vector<int> ordinals;
@@ -181,7 +181,7 @@ TEST_F(LatestCellsTest, EveryLinkUpShowsTheLatestCellsButAnOpenBeforeAnyWriteSho
 
     // A re-link request of the refused-call rule, with the latest refused write.
     SimSetPresent(0);
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 1, true);
+    Send(kCmdSuspend, 1);
     for (unsigned char tag = 30; tag < 50; ++tag)
         EXPECT_EQ(driver->WriteCells(Tagged(tag).bytes, 12), 0);
     SimSetPresent(1);
@@ -193,9 +193,9 @@ TEST_F(LatestCellsTest, EveryLinkUpShowsTheLatestCellsButAnOpenBeforeAnyWriteSho
 
     // A write made during the link's settle pause queues a write command; the
     // link-up shows its cells and the command finds nothing newer to send.
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 1, true);
+    Send(kCmdSuspend, 1);
     mark = SimCallCount();
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 0, false);
+    PostCommand(driver.get(), kCmdSuspend, nullptr, 0);
     ASSERT_TRUE(WaitFor([&] { return driver->m_linkUp == 1; }, 5000));
     EXPECT_NE(driver->WriteCells(Tagged(60).bytes, 12), 0);
     Drain();
@@ -234,12 +234,11 @@ TEST_F(LatestCellsTest, FourThreadsBurstingQueueOneWriteThatShowsTheLatestBefore
     SetEvent(start);
     ASSERT_EQ(WaitForMultipleObjects(4, threads, TRUE, 10000), WAIT_OBJECT_0);
     EXPECT_EQ(SimCallsSince(mark, 3).size(), 1u) << "the slow write is still under way";
-    EXPECT_TRUE(session->writeQueued);
     std::vector<uint8_t> latest;
     uint64_t version = 0;
     ASSERT_TRUE(driver->m_latestCells.CopyOut(&latest, &version));
     EXPECT_EQ(version, 2001u) << "the slow write's cells and 2000 more";
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 1, true);
+    Send(kCmdSuspend, 1);
 
     std::vector<int> ordinals;
     for (const SimCall& call : SimCallsSince(mark))
@@ -267,7 +266,8 @@ public:
             StopSession(*session, Deadline(5000));
     }
     void Open(const char* port) {
-        PostCommand(&driver, kCmdOpen, port, static_cast<int32_t>(strlen(port)), true);
+        QueueCommandWithin(*session, kCmdOpen, port, static_cast<int32_t>(strlen(port)), 5000,
+                           nullptr);
     }
     CBrailleSampleDriver driver;
     SessionRef session;

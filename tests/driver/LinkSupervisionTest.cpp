@@ -108,34 +108,34 @@ TEST_F(WorkerTest, WhenEverySizePollFailsTheOpenCommandsTwelveCellsStay) {
 
 TEST_F(WorkerTest, SuspendClosesTheLinkAndResumeBringsItBack) {
     OpenOn("COM5");
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 1, true);
+    Send(kCmdSuspend, 1);
     EXPECT_EQ(SimCountCalls(2), 1);
     EXPECT_EQ(driver->m_linkUp, 0);
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 0, true);
+    Send(kCmdSuspend, 0);
     EXPECT_EQ(SimCountCalls(15), 2);
     EXPECT_EQ(driver->m_linkUp, 1);
 }
 
 TEST_F(WorkerTest, ResumeRelinksOnlyAStaleLink) {
     OpenOn("COM5");
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 0, true);
+    Send(kCmdSuspend, 0);
     EXPECT_EQ(SimCountCalls(15), 1); // up and fresh: nothing to do
     SimSetResult(3, 0);
     const unsigned char cells[12] = {};
     for (int i = 0; i < 4; ++i)
         WriteAndDrain(cells, 12);
     ASSERT_EQ(driver->m_linkStale, 1);
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 0, true);
+    Send(kCmdSuspend, 0);
     EXPECT_EQ(SimCountCalls(2), 1);
     EXPECT_EQ(SimCountCalls(15), 2);
     EXPECT_EQ(driver->m_linkStale, 0);
 }
 
 TEST_F(WorkerTest, CloseCommandClosesWhetherOrNotTheLinkIsUp) {
-    PostCommand(driver.get(), kCmdClose, nullptr, 0, true);
+    Send(kCmdClose);
     EXPECT_EQ(SimCountCalls(2), 1);
     driver->m_alive = 0;
-    PostCommand(driver.get(), kCmdClose, nullptr, 0, true);
+    Send(kCmdClose);
     OpenOn("COM5");
     EXPECT_EQ(SimCountCalls(2), 1);
     EXPECT_EQ(SimCountCalls(15), 0);

@@ -30,11 +30,17 @@ protected:
 
     // The open command, as Open posts it; returns once the worker handled it.
     void OpenOn(const char* port) {
-        PostCommand(driver.get(), kCmdOpen, port, static_cast<int32_t>(strlen(port)), true);
+        QueueCommandWithin(*session, kCmdOpen, port, static_cast<int32_t>(strlen(port)), 5000,
+                           nullptr);
+    }
+
+    // A command with a flag, returning once the worker handled it.
+    void Send(int command, int32_t flag = 0) {
+        QueueCommandWithin(*session, command, nullptr, flag, 5000, nullptr);
     }
 
     // A no-op with a wait: everything posted before it has been handled.
-    void Drain() { PostCommand(driver.get(), kCmdNop, nullptr, 0, true); }
+    void Drain() { Send(kCmdNop); }
 
     // A cell write the worker has handled before this returns. Writes posted
     // back to back are coalesced, so tests that count sent writes use this.

@@ -9,10 +9,8 @@ TEST_F(WorkerTest, RunsAboveNormalPriority) {
     EXPECT_EQ(GetThreadPriority(driver->m_hWorkerThread), THREAD_PRIORITY_ABOVE_NORMAL);
 }
 
-TEST_F(WorkerTest, EveryTickServicesTheLibraryAndSetsTheEvent) {
+TEST_F(WorkerTest, EveryTickServicesTheLibrary) {
     const int before = SimCountCalls(16);
-    ResetEvent(driver->m_hAckEvent);
-    EXPECT_EQ(WaitForSingleObject(driver->m_hAckEvent, 2000), WAIT_OBJECT_0);
     EXPECT_TRUE(WaitFor([&] { return SimCountCalls(16) >= before + 5; }, 3000));
 }
 
@@ -34,7 +32,7 @@ TEST_F(WorkerTest, EarlierQueuedCommandsDoNotReleaseALaterWaiter) {
     driver->WriteCells(cells, 12);
     driver->WriteCells(cells, 12);
     const LARGE_INTEGER start = Now();
-    PostCommand(driver.get(), kCmdClose, nullptr, 0, true);
+    Send(kCmdClose);
     EXPECT_GE(MillisecondsSince(start), 250.0);
     EXPECT_EQ(SimCountCalls(2), 1); // the close itself has run
     EXPECT_EQ(driver->m_linkUp, 0);
@@ -49,7 +47,7 @@ TEST_F(WorkerTest, QuitPostedByOtherMeansDoesNotEndTheWorker) {
 }
 
 TEST_F(WorkerTest, OnlyTheQuitCommandEndsTheWorker) {
-    PostCommand(driver.get(), kCmdQuit, nullptr, 0, true);
+    Send(kCmdQuit);
     EXPECT_EQ(WaitForSingleObject(driver->m_hWorkerThread, 5000), WAIT_OBJECT_0);
 }
 
@@ -57,8 +55,8 @@ TEST_F(WorkerTest, StatusWritesAndWritesWhileDownAreReleasedWithoutDeviceCalls) 
     std::vector<unsigned char> cells(32 * 1024, 0x2A);
     const size_t before = CommittedPrivateBytes();
     for (int i = 0; i < 2000; ++i) {
-        PostCommand(driver.get(), kCmdWriteStatus, cells.data(), 32 * 1024, false);
-        PostCommand(driver.get(), kCmdWrite, cells.data(), 32 * 1024, false);
+        PostCommand(driver.get(), kCmdWriteStatus, cells.data(), 32 * 1024);
+        PostCommand(driver.get(), kCmdWrite, cells.data(), 32 * 1024);
         if (i % 100 == 0)
             Drain(); // keep the queue within its bounds
     }
@@ -67,18 +65,12 @@ TEST_F(WorkerTest, StatusWritesAndWritesWhileDownAreReleasedWithoutDeviceCalls) 
     EXPECT_LT(CommittedPrivateBytes(), before + 16 * 1024 * 1024); // 128 MB if they leaked
 }
 
-TEST_F(WorkerTest, ServiceCommandCallsTheLibraryOnce) {
-    Sleep(0);
-    PostCommand(driver.get(), kCmdService, nullptr, 0, true);
-    EXPECT_GE(SimCountCalls(16), 1);
-}
-
 TEST_F(WorkerTest, ExceptionWhileOpeningTheLinkIsSurvived) {
     SimThrowOnNext(15, 1);
     OpenOn("COM5");
     EXPECT_EQ(driver->m_linkUp, 0);
     EXPECT_EQ(driver->m_cellCount, 12);
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 0, true); // resume: re-link
+    Send(kCmdSuspend, 0); // resume: re-link
     EXPECT_EQ(driver->m_linkUp, 1);
 }
 
@@ -90,10 +82,10 @@ TEST_F(WorkerTest, ExceptionWhileReopeningOrWritingIsSurvived) {
     Drain();
     EXPECT_EQ(driver->m_writeFailures, 1);
     SimThrowOnNext(2, 1);
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 1, true);
+    Send(kCmdSuspend, 1);
     SimThrowOnNext(15, 1);
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 0, true);
+    Send(kCmdSuspend, 0);
     EXPECT_EQ(driver->m_linkUp, 0);
-    PostCommand(driver.get(), kCmdSuspend, nullptr, 0, true);
+    Send(kCmdSuspend, 0);
     EXPECT_EQ(driver->m_linkUp, 1);
 }
