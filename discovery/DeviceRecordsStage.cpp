@@ -116,16 +116,6 @@ bool ForEachPortRecord(const std::function<bool(const std::wstring&, const std::
     }
 }
 
-std::wstring WideFromAnsi(const char* text, bool& converted) {
-    converted = true;
-    if (text[0] == '\0')
-        return std::wstring();
-    const int chars = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring wide(chars > 0 ? static_cast<size_t>(chars) : 0, L'\0');
-    converted = chars > 0 && MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], chars) == chars;
-    return std::wstring(wide.c_str());
-}
-
 } // namespace
 
 bool FindPortInDeviceRecords(const std::wstring& addressText, std::wstring& portName) {
@@ -136,32 +126,4 @@ bool FindPortInDeviceRecords(const std::wstring& addressText, std::wstring& port
         return false;
     portName = chooser.chosen();
     return true;
-}
-
-PortPresence FindPortInRecords(const wchar_t* portName) {
-    if (portName == nullptr || portName[0] == L'\0')
-        return PortPresence::kNotListed;
-    try {
-        const std::wstring wanted(portName);
-        bool listed = false;
-        if (!ForEachPortRecord([&](const std::wstring&, const std::wstring& name) {
-                return listed = IsSamePortName(name, wanted);
-            }))
-            return PortPresence::kUnknown;
-        return listed ? PortPresence::kListed : PortPresence::kNotListed;
-    } catch (...) {
-        return PortPresence::kUnknown;
-    }
-}
-
-PortPresence FindPortInRecords(const char* portName) {
-    if (portName == nullptr)
-        return PortPresence::kNotListed;
-    try {
-        bool converted = false;
-        const std::wstring wide = WideFromAnsi(portName, converted);
-        return converted ? FindPortInRecords(wide.c_str()) : PortPresence::kUnknown;
-    } catch (...) {
-        return PortPresence::kUnknown;
-    }
 }

@@ -13,17 +13,3 @@
 // A record whose instance ID or port name cannot be read, or whose port name is
 // empty or not text, is passed over. Throws std::bad_alloc.
 bool FindPortInDeviceRecords(const std::wstring& addressText, std::wstring& portName);
-
-// Whether the device records list a serial port of a given name.
-enum class PortPresence {
-    kListed,
-    kNotListed,
-    kUnknown, // the records could not be listed: nothing can be said either way
-};
-
-// Looks for a record whose port name is portName, the letters a to z in either
-// case (COM12 and com12 are one port). A null or empty name is never listed.
-// Never throws: no memory to list the records is kUnknown.
-PortPresence FindPortInRecords(const wchar_t* portName);
-// The same for a port text in the ANSI code page, as the screen reader gives it.
-PortPresence FindPortInRecords(const char* portName);

@@ -115,7 +115,7 @@ int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size) {
     return length;
 }
 
-bool StorePortName(DriverSession& session, const char* name, int32_t length) {
+bool TakePortName(DriverSession& session, const char* name, int32_t length) {
     int converted = 0;
     if (name != nullptr && length > 0)
         converted =

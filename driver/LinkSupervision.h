@@ -10,7 +10,7 @@ struct DriverSession;
 
 // Stores the narrow port name (length bytes) that the open command brought.
 // False when it gives no name the library can take (empty, or too long).
-bool StorePortName(DriverSession& session, const char* name, int32_t length);
+bool TakePortName(DriverSession& session, const char* name, int32_t length);
 
 // After every event: asks the decision and carries out what it answers.
 // Returns when the next decision is due at the latest (kNeverDue: none).

@@ -1,9 +1,11 @@
 #include "PortSearch.h"
 
 #include <cwchar>
+#include <string>
 
 #include "Clock.h"
 #include "DebugReport.h"
+#include "PortChoice.h"
 #include "SampleDriver.h"
 #include "Session.h"
 
@@ -41,7 +43,7 @@ void TakeSearchAnswerOnceDone(DriverSession& session) {
     const int converted = result.completed ? MultiByteToWideChar(CP_ACP, 0, result.portName, -1,
                                                                  found, qorn::kPortNameChars + 1)
                                            : 0;
-    const bool other = converted > 1 && _wcsicmp(found, session.portNameW) != 0;
+    const bool other = converted > 1 && !IsSamePortName(found, session.portNameW);
     ReportToDebugger(L"the link to \"%ls\" does not come up; the display was looked for in the "
                      L"device records and found on %ls",
                      session.portNameW,

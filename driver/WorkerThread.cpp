@@ -24,7 +24,7 @@ void Apply(DriverSession& session, LinkEvent event) {
 void HandleOpen(DriverSession& session, const QueuedCommand& command) {
     session.cellCount = qorn::kDefaultCellCount;
     session.statusCellCount = 0;
-    const bool named = StorePortName(session, command.data(), command.length());
+    const bool named = TakePortName(session, command.data(), command.length());
     Apply(session, named ? LinkEvent::kOpenOnPort : LinkEvent::kOpenWithoutPort);
 }
 

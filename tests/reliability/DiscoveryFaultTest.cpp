@@ -154,7 +154,13 @@ TEST_F(DiscoveryFaultTest, TheDisplaysRecordSparesOpenAWmiSlowerThanItsBound) {
 // found nothing; and, for contrast, switched off with COM12's record still
 // there, where the driver must keep COM12.
 TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeepsItsPort) {
-    enum class Change { kRepairedHostWriting, kRepairedHostSilent, kPairedLater, kSwitchedOff };
+    enum class Change {
+        kRepairedHostWriting,
+        kRepairedHostSilent,
+        kRepairedPhoneOnOldPort,
+        kPairedLater,
+        kSwitchedOff
+    };
     struct Case {
         const char* tried;
         Change change;
@@ -164,6 +170,9 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
          Change::kRepairedHostWriting},
         {"open on COM12; the display re-paired (its record now COM14), the host silent",
          Change::kRepairedHostSilent},
+        {"open on COM12; the display re-paired (its record now COM14) and a phone paired on COM12, "
+         "host silent",
+         Change::kRepairedPhoneOnOldPort},
         {"Open(AUTO) with no display paired; paired (Bluetooth and record, COM12) 3 s later, "
          "host silent",
          Change::kPairedLater},
@@ -196,6 +205,9 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
             } else {
                 ASSERT_TRUE(RemovePortRecord(kDisplayPortPnp));
                 ASSERT_TRUE(AddPortRecord(repairedPnp, L"COM14"));
+                if (c.change == Change::kRepairedPhoneOnOldPort) {
+                    ASSERT_TRUE(AddPortRecord(BluetoothPortId(L"A0B1C2D3E4F5"), L"COM12"));
+                }
                 SimSetDisplayPort(L"COM14");
             }
         }
@@ -203,20 +215,30 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
                                   : c.change == Change::kSwitchedOff ? L"COM12"
                                                                      : L"COM14";
         const LARGE_INTEGER changed = Now();
+        const int changedAt = SimCallCount();
         double foundMs = -1;
         if (c.change == Change::kRepairedHostWriting) {
             foundMs = WriteUntilShown(host, 6, &sequence, kWithinMs);
-        } else if (c.change != Change::kSwitchedOff) {
+        } else {
             uint8_t cells[kCells];
             PatternCells(6, sequence++, cells);
-            driver->WriteCells(cells, kCells); // refused: the display is away
-            host.PumpUntil([&] { return DisplayShows(cells); }, kWithinMs);
-            foundMs = DisplayShows(cells) ? MillisecondsSince(changed) : -1;
-        } else {
-            host.Pump(25000); // past the time a search would begin
+            driver->WriteCells(cells, kCells); // fails, or is refused: the display is away
+            if (c.change == Change::kSwitchedOff) {
+                host.Pump(25000); // past the time a search begins
+            } else {
+                host.PumpUntil([&] { return DisplayShows(cells); }, kWithinMs);
+                foundMs = DisplayShows(cells) ? MillisecondsSince(changed) : -1;
+            }
         }
         const std::wstring used = fields->m_portNameW;
         const int searches = debugger.Count({"QornDriver: ", "looked for"});
+        // Once the display is found on COM14, nothing opens COM12 again.
+        int oldPortOpensAfter = 0;
+        bool foundNew = false;
+        for (const SimCall& open : SimCallsSince(changedAt, 15)) {
+            foundNew = foundNew || wcscmp(open.portName, L"COM14") == 0;
+            oldPortOpensAfter += foundNew && wcscmp(open.portName, L"COM12") == 0;
+        }
         driver->Close();
         SimSetPresent(1);
         const std::string outcome =
@@ -224,17 +246,66 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
             : foundMs >= 0 ? "latest cells shown " + std::to_string(int(foundMs)) + " ms after"
                            : "NOT found";
 
-        ReportRow("6 discovery", c.tried, "%s; port used %s; searches %d", outcome.c_str(),
-                  Narrow(used).c_str(), searches);
+        ReportRow("6 discovery", c.tried,
+                  "%s; port used %s; searches %d; opens of COM12 after "
+                  "COM14's %d",
+                  outcome.c_str(), Narrow(used).c_str(), searches, oldPortOpensAfter);
         EXPECT_EQ(used, expected);
-        if (c.change == Change::kSwitchedOff) {
-            EXPECT_EQ(searches, 0);
-        } else {
+        EXPECT_EQ(searches, 1) << "a search within 25 s of the change, whatever records exist";
+        EXPECT_EQ(oldPortOpensAfter, 0);
+        if (c.change != Change::kSwitchedOff) {
             EXPECT_GE(foundMs, 0.0);
             EXPECT_LT(foundMs, double(kWithinMs));
-            EXPECT_EQ(searches, 1);
         }
     }
+}
+
+// The display re-paired from COM12 to COM14; the worker's search for it (held
+// 4 s in the Bluetooth stage) is under way when the host suspends the display.
+// Nothing opens the link while suspended; the resume brings it up on COM14,
+// with the new key window registered.
+TEST_F(DiscoveryFaultTest, ASearchAnswerWhileSuspendedWaitsForTheResume) {
+    SimSetPresent(1);
+    PairDisplay();
+    ASSERT_TRUE(AddPortRecord(kDisplayPortPnp, L"COM12"));
+    SimSetDisplayPort(L"COM12");
+    OpenWithDisplay("COM12");
+    uint32_t sequence = 0;
+    ASSERT_GE(WriteUntilShown(host, 8, &sequence, kRecoveryTimeoutMs), 0.0);
+    ASSERT_TRUE(RemovePortRecord(kDisplayPortPnp));
+    ASSERT_TRUE(AddPortRecord(BluetoothPortId(L"123456789ABC", L"C00000001"), L"COM14"));
+    SimSetDisplayPort(L"COM14");
+    uint8_t cells[kCells];
+    PatternCells(8, sequence++, cells);
+    driver->WriteCells(cells, kCells); // fails on the link the re-pairing broke
+    const int searchesBefore = SimBtSearchesStarted();
+    SimBtDelayNextSearch(4000);
+    const bool searching =
+        host.PumpUntil([&] { return SimBtSearchesStarted() > searchesBefore; }, 40000);
+    const int mark = SimCallCount();
+    driver->SetSuspended(1);
+    host.Pump(6000); // the search answers meanwhile
+    const size_t opensWhileSuspended = SimCallsSince(mark, 15).size();
+    const LARGE_INTEGER resumed = Now();
+    driver->SetSuspended(0);
+    host.ClearRecords();
+    SimPressKey(0, 0x02, 0);
+    const bool key = host.PumpUntil([&] { return !host.keys.empty(); }, 3000) &&
+                     MillisecondsSince(resumed) < 3000;
+    const std::wstring used = fields->m_portNameW;
+
+    ReportRow("6 discovery",
+              "open on COM12, the display re-paired on COM14; suspended while the search for it "
+              "runs, resumed 6 s later",
+              "search under way when suspended: %s; opens while suspended %zu; after the resume "
+              "link %s on %s, key reached the host within 3 s: %s",
+              searching ? "yes" : "NO", opensWhileSuspended, fields->m_linkUp ? "up" : "DOWN",
+              Narrow(used).c_str(), key ? "yes" : "NO");
+    EXPECT_TRUE(searching);
+    EXPECT_EQ(opensWhileSuspended, 0u);
+    EXPECT_EQ(fields->m_linkUp, 1);
+    EXPECT_EQ(used, L"COM14");
+    EXPECT_TRUE(key);
 }
 
 // After Close and FreeLibrary a search that still hangs keeps the driver's code

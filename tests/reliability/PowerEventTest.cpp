@@ -1,6 +1,7 @@
 // The computer sleeps and wakes, as Windows tells every top-level window: the
 // driver brings the display back by itself, host silent, and nothing another
 // program broadcasts can hold the host up or keep the display down.
+#include <string>
 #include <thread>
 
 #include "ChildProgram.h"
@@ -137,6 +138,86 @@ TEST_F(PowerEventTest, TheSuspendBroadcastClosesTheLinkAndTheWakesBringItBackOnc
     EXPECT_GE(shownMs, 0.0);
     EXPECT_EQ(opens, 1);
     EXPECT_TRUE(key);
+}
+
+// Host silent past the retry's 5 s, then the suspend broadcast: the close is
+// not undone before the wake, and the wake brings the display back at once.
+TEST_F(PowerEventTest, TheCloseBeforeSleepOfAnIdleHostHoldsUntilTheWake) {
+    OpenWithDisplay();
+    uint32_t sequence = 0;
+    Show(5, &sequence);
+    host.Pump(6000); // the host silent
+    const int beforeSleep = SimCallCount();
+    Broadcast(host, PBT_APMSUSPEND);
+    SimSleep();
+    host.Pump(3000); // Windows would be asleep by now
+    const size_t opensBeforeWake = SimCallsSince(beforeSleep, 15).size();
+    const int mark = SimCallCount();
+    const LARGE_INTEGER woke = Now();
+    Broadcast(host, PBT_APMRESUMEAUTOMATIC);
+    const double shownMs = UntilLatestShown(woke, 10000);
+    const double linkUpMs = LinkUpMs(mark);
+
+    ReportRow("2 faults", "host silent 6 s, then the suspend broadcast, and the wake 3 s later",
+              "opens of the link before the wake %zu; latest cells shown %.0f ms after the wake "
+              "(that link-up %.0f ms)",
+              opensBeforeWake, shownMs, linkUpMs);
+    EXPECT_EQ(opensBeforeWake, 0u);
+    EXPECT_GE(shownMs, 0.0);
+    EXPECT_GE(linkUpMs, 0.0);
+    EXPECT_LT(shownMs, linkUpMs + kMarginMs);
+}
+
+// Another program broadcasting sleep events, wake events or both in turn,
+// every 100 ms for 8 s, while the host writes every 50 ms.
+TEST_F(PowerEventTest, APowerBroadcastLoopCostsAtMostOneCloseAndOneOpenPerFiveSeconds) {
+    const struct {
+        const char* name;
+        WPARAM first, second;
+    } loops[] = {{"sleep", PBT_APMSUSPEND, PBT_APMSUSPEND},
+                 {"wake", PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMEAUTOMATIC},
+                 {"sleep and wake in turn", PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC}};
+    for (const auto& loop : loops) {
+        SCOPED_TRACE(loop.name);
+        OpenWithDisplay();
+        uint32_t sequence = 0;
+        Show(6, &sequence);
+        const int mark = SimCallCount();
+        std::atomic<bool> done{false};
+        std::thread broadcaster([&] {
+            for (int i = 0; i < 80; ++i) {
+                DWORD_PTR answer = 0;
+                SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST,
+                                    i % 2 ? loop.second : loop.first, 0, SMTO_ABORTIFHUNG, 1000,
+                                    &answer);
+                Sleep(100);
+            }
+            done = true;
+        });
+        int writes = 0, shown = 0;
+        while (!done) {
+            PatternCells(6, sequence++, latest);
+            driver->WriteCells(latest, kCells);
+            host.Pump(50);
+            ++writes;
+            shown += DisplayShows(latest);
+        }
+        broadcaster.join();
+        const size_t closes = SimCallsSince(mark, 2).size();
+        const size_t opens = SimCallsSince(mark, 15).size();
+        const double shownShare = writes > 0 ? double(shown) / writes : 0;
+        driver->Close();
+
+        ReportRow("2 faults",
+                  ("a " + std::string(loop.name) +
+                   " broadcast every 100 ms for 8 s while the host writes every 50 ms")
+                      .c_str(),
+                  "closes %zu, opens %zu; the display showed the host's latest cells %.0f %% of "
+                  "%d writes",
+                  closes, opens, 100 * shownShare, writes);
+        EXPECT_LE(closes, 2u);
+        EXPECT_GE(shownShare, 0.6);
+    }
 }
 
 // Suspended by the host, closed, and closed with a window a resume made
