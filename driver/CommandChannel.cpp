@@ -10,8 +10,8 @@ int QueueCommand(DriverSession& session, int command, const void* data, int32_t 
                  TicketRef ticket, CommandQueue::Repeats repeats) {
     bool wake = false;
     try {
-        if (!session.commands.Push(QueuedCommand(command, data, length, std::move(ticket)), repeats,
-                                   &wake))
+        if (!session.commands.Push(QueuedCommand(command, data, length, std::move(ticket)), &wake,
+                                   repeats))
             return 0;
     } catch (...) {
         return 0; // no memory for the copy of the data

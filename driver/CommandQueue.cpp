@@ -40,7 +40,7 @@ void QueuedCommand::Finish() {
         ticket_->Finish(true);
 }
 
-bool CommandQueue::Push(QueuedCommand&& command, Repeats repeats, bool* wake) {
+bool CommandQueue::Push(QueuedCommand&& command, bool* wake, Repeats repeats) {
     *wake = false;
     ScopedLock locked(&lock_);
     if (closed_)

@@ -93,7 +93,7 @@ public:
     // there is no memory. *wake is set when the queue was empty: the worker
     // looks at the queue after every message, so one wake-up serves all that
     // follow it.
-    bool Push(QueuedCommand&& command, Repeats repeats, bool* wake);
+    bool Push(QueuedCommand&& command, bool* wake, Repeats repeats = Repeats::kQueued);
     // Worker side: takes the oldest command, if one is queued.
     std::optional<QueuedCommand> Pop();
     // No command is taken any more; those still queued are dropped.

@@ -36,14 +36,11 @@ TEST(CommandChannel, CommandsKeepTheirOrderDataTerminatorAndFlag) {
     std::string cells(300, '\x3F');
     cells[299] = '\x01';
     bool wake = false;
-    ASSERT_TRUE(queue.Push(Command(kCmdOpen, "COM5", 4), CommandQueue::Repeats::kQueued, &wake));
-    ASSERT_TRUE(
-        queue.Push(Command(kCmdWrite, cells.data(), 300), CommandQueue::Repeats::kQueued, &wake));
-    ASSERT_TRUE(queue.Push(Command(kCmdWrite, "abc", 0), CommandQueue::Repeats::kQueued,
-                           &wake)); // no data: no buffer
-    ASSERT_TRUE(queue.Push(Command(kCmdSuspend, nullptr, 7), CommandQueue::Repeats::kQueued,
-                           &wake)); // a flag travels alone
-    ASSERT_TRUE(queue.Push(Command(kCmdWrite, "abc", -5), CommandQueue::Repeats::kQueued, &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdOpen, "COM5", 4), &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdWrite, cells.data(), 300), &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdWrite, "abc", 0), &wake));     // no data: no buffer
+    ASSERT_TRUE(queue.Push(Command(kCmdSuspend, nullptr, 7), &wake)); // a flag travels alone
+    ASSERT_TRUE(queue.Push(Command(kCmdWrite, "abc", -5), &wake));
     const std::string expected[] = {std::string("COM5\0", 5), cells + std::string(1, '\0'), "", "",
                                     ""};
     const int numbers[] = {kCmdOpen, kCmdWrite, kCmdWrite, kCmdSuspend, kCmdWrite};
@@ -59,33 +56,24 @@ TEST(CommandChannel, CommandsKeepTheirOrderDataTerminatorAndFlag) {
     EXPECT_FALSE(queue.Pop());
 }
 
-// A wake-up is asked for only by a command that finds the queue empty; a
-// command of a kind that must not pile up is left out while one of its kind
-// waits, and counts as queued.
+// A wake-up is asked for only by a command that finds the queue empty; one of
+// a kind that must not pile up is left out while one of its kind waits.
 TEST(CommandChannel, WakeUpsAndKindsThatMustNotPileUp) {
-    using R = CommandQueue::Repeats;
-    const struct {
-        int command;
-        R repeats;
-        bool queued, wake;
-    } steps[] = {
-        {kCmdWrite, R::kOncePerKind, true, true},  {kCmdWrite, R::kOncePerKind, true, false},
-        {kCmdSleep, R::kOncePerKind, true, false}, {kCmdSleep, R::kOncePerKind, true, false},
-        {kCmdNop, R::kQueued, true, false},        {kCmdNop, R::kQueued, true, false},
-        {kCmdWrite, R::kOncePerKind, true, false},
-    };
+    const int pushed[] = {kCmdWrite, kCmdWrite, kCmdSleep, kCmdNop, kCmdNop, kCmdSleep, kCmdWrite};
     CommandQueue queue;
-    for (const auto& step : steps) {
-        bool wake = !step.wake;
-        EXPECT_EQ(queue.Push(Command(step.command, nullptr, 0), step.repeats, &wake), step.queued);
-        EXPECT_EQ(wake, step.wake) << "command " << step.command;
+    for (const int& command : pushed) {
+        bool wake = false;
+        const auto repeats = command == kCmdNop ? CommandQueue::Repeats::kQueued
+                                                : CommandQueue::Repeats::kOncePerKind;
+        EXPECT_TRUE(queue.Push(Command(command, nullptr, 0), &wake, repeats));
+        EXPECT_EQ(wake, &command == pushed) << "the first finds the queue empty";
     }
     std::vector<int> popped;
     while (const std::optional<QueuedCommand> command = queue.Pop())
         popped.push_back(command->command());
     EXPECT_EQ(popped, (std::vector<int>{kCmdWrite, kCmdSleep, kCmdNop, kCmdNop}));
     bool wake = false;
-    queue.Push(Command(kCmdWrite, nullptr, 0), R::kOncePerKind, &wake);
+    queue.Push(Command(kCmdWrite, nullptr, 0), &wake, CommandQueue::Repeats::kOncePerKind);
     EXPECT_TRUE(wake) << "the worker emptied its queue: the next command wakes it";
 }
 
@@ -96,12 +84,9 @@ TEST(CommandChannel, EveryTicketIsReleasedAndOnlyARunCommandCountsAsHandled) {
     bool wake = false;
     TicketRef run(CommandTicket::Create()), unrun(CommandTicket::Create()),
         dropped(CommandTicket::Create()), refused(CommandTicket::Create());
-    ASSERT_TRUE(queue.Push(Command(kCmdReadDeviceData, nullptr, 0, run),
-                           CommandQueue::Repeats::kQueued, &wake));
-    ASSERT_TRUE(
-        queue.Push(Command(kCmdNop, nullptr, 0, unrun), CommandQueue::Repeats::kQueued, &wake));
-    ASSERT_TRUE(
-        queue.Push(Command(kCmdNop, nullptr, 0, dropped), CommandQueue::Repeats::kQueued, &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdReadDeviceData, nullptr, 0, run), &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdNop, nullptr, 0, unrun), &wake));
+    ASSERT_TRUE(queue.Push(Command(kCmdNop, nullptr, 0, dropped), &wake));
     {
         std::optional<QueuedCommand> first = queue.Pop();
         ASSERT_TRUE(first);
@@ -112,8 +97,7 @@ TEST(CommandChannel, EveryTicketIsReleasedAndOnlyARunCommandCountsAsHandled) {
         ASSERT_TRUE(second);
     }
     queue.Close();
-    EXPECT_FALSE(
-        queue.Push(Command(kCmdNop, nullptr, 0, refused), CommandQueue::Repeats::kQueued, &wake));
+    EXPECT_FALSE(queue.Push(Command(kCmdNop, nullptr, 0, refused), &wake));
     EXPECT_TRUE(run->Handled());
     EXPECT_EQ(run->answer().bytes[2], 0x42);
     for (const TicketRef* ticket : {&unrun, &dropped, &refused}) {
