@@ -22,6 +22,26 @@ void AddWithChildren(HWND window, std::vector<HWND>& windows) {
     EnumChildWindows(window, CollectWindow, reinterpret_cast<LPARAM>(&windows));
 }
 
+constexpr DWORD kExecutable =
+    PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+
+// The address space in use and the private regions that hold code, from one walk.
+void WalkAddressSpace(ProcessCensus& census) {
+    const char* address = nullptr;
+    MEMORY_BASIC_INFORMATION region;
+    while (VirtualQuery(address, &region, sizeof region) == sizeof region) {
+        if (region.State != MEM_FREE)
+            census.usedAddressSpace += region.RegionSize;
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE &&
+            (region.Protect & kExecutable) != 0)
+            ++census.privateCodeRegions;
+        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+        if (next <= address)
+            break;
+        address = next;
+    }
+}
+
 } // namespace
 
 std::set<DWORD> ThreadIdsOfProcess() {
@@ -110,6 +130,7 @@ ProcessCensus TakeCensus() {
     census.windows = WindowsOfProcess().size();
     census.privateBytes = CommittedPrivateBytes();
     census.heapBytes = HeapBytesInUse();
+    WalkAddressSpace(census);
     return census;
 }
 

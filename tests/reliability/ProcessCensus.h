@@ -21,6 +21,8 @@ struct ProcessCensus {
     size_t windows = 0;      // every window of the process's threads, children included
     size_t privateBytes = 0; // committed private memory (VirtualQuery)
     size_t heapBytes = 0;    // busy blocks of every process heap (HeapWalk)
+    size_t usedAddressSpace = 0;   // reserved or committed, of any kind (VirtualQuery)
+    size_t privateCodeRegions = 0; // private executable regions: code made at run time
 };
 
 ProcessCensus TakeCensus();

@@ -8,6 +8,7 @@
 #include <psapi.h>
 
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -232,5 +233,100 @@ TEST(Soak, AThousandSessionsGiveBackEverythingAndUnloadCleanly) {
     EXPECT_EQ(workersAlive, 0u);
     EXPECT_EQ(newThreads, 0u);
     EXPECT_EQ(driverWindows, 0u);
+    SimReset();
+}
+
+namespace {
+
+constexpr int kReloadCycles = 100;
+constexpr int kReloadWarmUp = 5;
+constexpr char kBlankFile[] = "BlankLibrary.dll";
+// What one cycle may leave beyond what loading the blank library leaves. One
+// page of code made per load, in 64 KiB of address space of its own, exceeds
+// the first two four times over and the last at once.
+constexpr double kCommittedPerCycleMargin = 1024;
+constexpr double kAddressSpacePerCycleMargin = 16 * 1024;
+constexpr double kHandlesPerCycleMargin = 0.1;
+constexpr double kThreadsPerCycleMargin = 0.02;
+
+// What the process holds after the cycles beyond what it held before, per cycle.
+struct LeftPerCycle {
+    double committed, addressSpace, handles, threads, codeRegions;
+    LeftPerCycle operator-(const LeftPerCycle& o) const {
+        return {committed - o.committed, addressSpace - o.addressSpace, handles - o.handles,
+                threads - o.threads, codeRegions - o.codeRegions};
+    }
+};
+
+double PerCycle(size_t before, size_t after) {
+    return (static_cast<double>(after) - static_cast<double>(before)) / kReloadCycles;
+}
+
+LeftPerCycle LeftBy(const std::function<void()>& cycle) {
+    for (int i = 0; i < kReloadWarmUp; ++i)
+        cycle();
+    const ProcessCensus before = TakeCensus();
+    for (int i = 0; i < kReloadCycles; ++i)
+        cycle();
+    const ProcessCensus after = TakeCensus();
+    return {PerCycle(before.privateBytes, after.privateBytes),
+            PerCycle(before.usedAddressSpace, after.usedAddressSpace),
+            PerCycle(before.handles, after.handles), PerCycle(before.threads, after.threads),
+            PerCycle(before.privateCodeRegions, after.privateCodeRegions)};
+}
+
+struct ReloadCounts {
+    int opened = 0, keys = 0, unloaded = 0;
+};
+
+// The driver loaded as the host loads it, opened with the display away, a key
+// from the library delivered, closed and freed.
+void DriverLoadCycle(ReloadCounts& counts) {
+    ScreenReaderHost host;
+    if (!host.Load(kDriverFile))
+        return;
+    IBrailleDriver* driver = host.Driver();
+    counts.opened += driver->Open("COM5", &host, "", "") == 1;
+    const int sent = SimKeysDelivered();
+    SimPressKey(0, 0x02, 0);
+    host.PumpUntil([&] { return SimKeysDelivered() > sent; }, 5000);
+    counts.keys += host.keys.size() == 1 && host.keys[0].name == "JoystickAction";
+    driver->Close();
+    host.Unload();
+    counts.unloaded += WaitFor([] { return GetModuleHandleA(kDriverFile) == nullptr; }, 1000);
+}
+
+} // namespace
+
+TEST(Soak, ReloadingTheDriverLeavesNothingBeyondWhatAnyLibraryLeaves) {
+    SimReset();
+    SimSetLogService(0);
+    SimSetPresent(0);
+    ReloadCounts counts;
+    const LeftPerCycle driver = LeftBy([&] { DriverLoadCycle(counts); });
+    const LeftPerCycle blank = LeftBy([] { FreeLibrary(LoadLibraryA(kBlankFile)); });
+    const LeftPerCycle beyond = driver - blank;
+    const int cycles = kReloadWarmUp + kReloadCycles;
+
+    ReportRow("1 soak",
+              "100 x (load, Open with the display away, a key, Close, unload) against 100 x "
+              "(load, free) of a library that does nothing, with the same runtime",
+              "left per cycle beyond that library: committed %+.2f KiB, address space %+.2f "
+              "KiB, handles %+.2f, threads %+.2f, private code regions %+.2f (the library "
+              "itself: %+.2f KiB, %+.2f KiB); opened %d/%d, keys %d/%d, answered other than 0 "
+              "%d, unloaded after each: %d/%d",
+              beyond.committed / 1024, beyond.addressSpace / 1024, beyond.handles,
+              beyond.threads, beyond.codeRegions, blank.committed / 1024,
+              blank.addressSpace / 1024, counts.opened, cycles, counts.keys, cycles,
+              SimKeyAnswersNotZero(), counts.unloaded, cycles);
+    EXPECT_EQ(counts.opened, cycles);
+    EXPECT_EQ(counts.keys, cycles);
+    EXPECT_EQ(SimKeyAnswersNotZero(), 0);
+    EXPECT_EQ(counts.unloaded, cycles);
+    EXPECT_LT(beyond.committed, kCommittedPerCycleMargin);
+    EXPECT_LT(beyond.addressSpace, kAddressSpacePerCycleMargin);
+    EXPECT_LT(beyond.handles, kHandlesPerCycleMargin);
+    EXPECT_LT(beyond.threads, kThreadsPerCycleMargin);
+    EXPECT_LE(beyond.codeRegions, 0.0);
     SimReset();
 }
