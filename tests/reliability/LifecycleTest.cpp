@@ -680,7 +680,8 @@ TEST_F(GivenUpWorkerTest, AWakeASearchsAnswerAndAColonRetryStayOutOfTheLibrary) 
     // Host silent: three failed link-ups over 15 s send the worker looking.
     ASSERT_TRUE(host.PumpUntil([] { return SimBtSearchesStarted() > 0; }, 40000));
     Broadcast(host, PBT_APMRESUMEAUTOMATIC); // re-links at once
-    ASSERT_TRUE(host.PumpUntil([&] { return debugger.Count({"QornDriver: ", "woke"}) == 1; }, 5000));
+    const auto wakesTold = [&] { return debugger.Count({"QornDriver: ", "woke"}); };
+    ASSERT_TRUE(host.PumpUntil([&] { return wakesTold() == 1; }, 5000));
     host.Pump(300);
     Broadcast(host, PBT_APMRESUMEAUTOMATIC); // due 5 s after the first
     const int services = SimCountCalls(16);
@@ -709,7 +710,7 @@ TEST_F(GivenUpWorkerTest, AWakeASearchsAnswerAndAColonRetryStayOutOfTheLibrary) 
         CloseHandle(thread);
     }
     SimClearResult(15);
-    const int woke = debugger.Count({"QornDriver: ", "woke"});
+    const int woke = wakesTold();
     const int found = debugger.Count({"QornDriver: ", "found on COM14"});
     const int strays = StrayCalls(workers[0], closeFrom[0]) + StrayCalls(workers[1], closeFrom[1]);
     uint32_t sequence = 0;

@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -31,7 +32,7 @@ void WalkAddressSpace(ProcessCensus& census) {
     MEMORY_BASIC_INFORMATION region;
     while (VirtualQuery(address, &region, sizeof region) == sizeof region) {
         if (region.State != MEM_FREE)
-            census.usedAddressSpace += region.RegionSize;
+            census.addressSpaceOutsideHeaps += region.RegionSize;
         if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE &&
             (region.Protect & kExecutable) != 0)
             ++census.privateCodeRegions;
@@ -83,21 +84,35 @@ size_t CountWindowsOfClass(const char* className) {
     return count;
 }
 
-size_t HeapBytesInUse() {
+namespace {
+struct HeapFigures {
+    size_t busyBytes = 0;   // in busy blocks
+    size_t regionBytes = 0; // address space of the heaps' regions
+};
+
+HeapFigures WalkHeaps() {
     HANDLE heaps[256];
     const DWORD count = GetProcessHeaps(256, heaps);
-    size_t used = 0;
+    HeapFigures figures;
     for (DWORD i = 0; i < count && i < 256; ++i) {
         if (!HeapLock(heaps[i]))
             continue;
         PROCESS_HEAP_ENTRY entry{};
         while (HeapWalk(heaps[i], &entry)) {
             if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                used += entry.cbData;
+                figures.busyBytes += entry.cbData;
+            if (entry.wFlags & PROCESS_HEAP_REGION)
+                figures.regionBytes +=
+                    entry.Region.dwCommittedSize + entry.Region.dwUnCommittedSize;
         }
         HeapUnlock(heaps[i]);
     }
-    return used;
+    return figures;
+}
+} // namespace
+
+size_t HeapBytesInUse() {
+    return WalkHeaps().busyBytes;
 }
 
 size_t OpenHandleCount() {
@@ -129,8 +144,10 @@ ProcessCensus TakeCensus() {
     census.threads = ThreadIdsOfProcess().size();
     census.windows = WindowsOfProcess().size();
     census.privateBytes = CommittedPrivateBytes();
-    census.heapBytes = HeapBytesInUse();
+    const HeapFigures heaps = WalkHeaps();
+    census.heapBytes = heaps.busyBytes;
     WalkAddressSpace(census);
+    census.addressSpaceOutsideHeaps -= std::min(heaps.regionBytes, census.addressSpaceOutsideHeaps);
     return census;
 }
 

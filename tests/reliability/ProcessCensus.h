@@ -21,7 +21,9 @@ struct ProcessCensus {
     size_t windows = 0;      // every window of the process's threads, children included
     size_t privateBytes = 0; // committed private memory (VirtualQuery)
     size_t heapBytes = 0;    // busy blocks of every process heap (HeapWalk)
-    size_t usedAddressSpace = 0;   // reserved or committed, of any kind (VirtualQuery)
+    // Reserved or committed, of any kind (VirtualQuery), but the heaps' regions,
+    // which grow in steps of megabytes with what the heaps hold.
+    size_t addressSpaceOutsideHeaps = 0;
     size_t privateCodeRegions = 0; // private executable regions: code made at run time
 };
 

@@ -270,7 +270,7 @@ LeftPerCycle LeftBy(const std::function<void()>& cycle) {
         cycle();
     const ProcessCensus after = TakeCensus();
     return {PerCycle(before.privateBytes, after.privateBytes),
-            PerCycle(before.usedAddressSpace, after.usedAddressSpace),
+            PerCycle(before.addressSpaceOutsideHeaps, after.addressSpaceOutsideHeaps),
             PerCycle(before.handles, after.handles), PerCycle(before.threads, after.threads),
             PerCycle(before.privateCodeRegions, after.privateCodeRegions)};
 }
@@ -311,14 +311,13 @@ TEST(Soak, ReloadingTheDriverLeavesNothingBeyondWhatAnyLibraryLeaves) {
     ReportRow("1 soak",
               "100 x (load, Open with the display away, a key, Close, unload) against 100 x "
               "(load, free) of a library that does nothing, with the same runtime",
-              "left per cycle beyond that library: committed %+.2f KiB, address space %+.2f "
-              "KiB, handles %+.2f, threads %+.2f, private code regions %+.2f (the library "
-              "itself: %+.2f KiB, %+.2f KiB); opened %d/%d, keys %d/%d, answered other than 0 "
-              "%d, unloaded after each: %d/%d",
-              beyond.committed / 1024, beyond.addressSpace / 1024, beyond.handles,
-              beyond.threads, beyond.codeRegions, blank.committed / 1024,
-              blank.addressSpace / 1024, counts.opened, cycles, counts.keys, cycles,
-              SimKeyAnswersNotZero(), counts.unloaded, cycles);
+              "left per cycle beyond that library: committed %+.2f KiB, address space outside "
+              "the heaps %+.2f KiB, handles %+.2f, threads %+.2f, private code regions %+.2f "
+              "(the library itself: %+.2f KiB, %+.2f KiB); opened %d/%d, keys %d/%d, answered "
+              "other than 0 %d, unloaded after each: %d/%d",
+              beyond.committed / 1024, beyond.addressSpace / 1024, beyond.handles, beyond.threads,
+              beyond.codeRegions, blank.committed / 1024, blank.addressSpace / 1024, counts.opened,
+              cycles, counts.keys, cycles, SimKeyAnswersNotZero(), counts.unloaded, cycles);
     EXPECT_EQ(counts.opened, cycles);
     EXPECT_EQ(counts.keys, cycles);
     EXPECT_EQ(SimKeyAnswersNotZero(), 0);
