@@ -242,10 +242,10 @@ constexpr int kReloadCycles = 100;
 constexpr int kReloadWarmUp = 5;
 constexpr char kBlankFile[] = "BlankLibrary.dll";
 // What one cycle may leave beyond what loading the blank library leaves. One
-// page of code made per load, in 64 KiB of address space of its own, exceeds
-// the first two four times over and the last at once.
+// page of code made per load exceeds the first two four times over and the
+// count of code regions at once.
 constexpr double kCommittedPerCycleMargin = 1024;
-constexpr double kAddressSpacePerCycleMargin = 16 * 1024;
+constexpr double kAddressSpacePerCycleMargin = 1024;
 constexpr double kHandlesPerCycleMargin = 0.1;
 constexpr double kThreadsPerCycleMargin = 0.02;
 
