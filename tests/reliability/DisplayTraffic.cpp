@@ -1,9 +1,7 @@
 #include "DisplayTraffic.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <thread>
 
 #include "TestSupport.h"
 
@@ -109,20 +107,4 @@ bool OpenAndServe(ScreenReaderHost& host, uint32_t* sequence) {
     host.PumpUntil([&] { return SimKeysDelivered() > sent && !host.keys.empty(); }, 5000);
     const bool key = host.keys.size() == 1 && host.keys[0].name == "JoystickAction";
     return key && WriteUntilShown(host, 7, sequence, kRecoveryTimeoutMs) >= 0;
-}
-
-double Broadcast(ScreenReaderHost& host, WPARAM event) {
-    double ms = -1;
-    std::atomic<bool> done{false};
-    std::thread broadcaster([&] {
-        DWORD_PTR answer = 0;
-        ms = Timed([&] {
-            SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, event, 0, SMTO_ABORTIFHUNG, 1000,
-                                &answer);
-        });
-        done = true;
-    });
-    host.PumpUntil([&] { return done.load(); }, 5000);
-    broadcaster.join();
-    return ms;
 }

@@ -56,9 +56,5 @@ bool FailWritesUntilCalled(ScreenReaderHost& host, int ordinal, int count, uint8
 // a key (JoystickAction) reached the host and cells reached the display.
 bool OpenAndServe(ScreenReaderHost& host, uint32_t* sequence);
 
-// Broadcasts the power event from another thread, as Windows sends it, while
-// the host's thread serves its messages; returns the broadcasting thread's time.
-double Broadcast(ScreenReaderHost& host, WPARAM event);
-
 // The driver's worker thread exists and has not ended.
 bool WorkerRunning(const CBrailleSampleDriver* fields);

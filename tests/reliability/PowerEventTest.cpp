@@ -13,6 +13,24 @@ namespace {
 constexpr double kMarginMs = 500;
 constexpr double kHostCallBoundMs = 3000;
 
+// Broadcasts the event from another thread, as Windows sends it, while the
+// host's thread serves its messages; returns the broadcasting thread's time.
+double Broadcast(ScreenReaderHost& host, WPARAM event) {
+    double ms = -1;
+    bool done = false;
+    std::thread broadcaster([&] {
+        DWORD_PTR answer = 0;
+        ms = Timed([&] {
+            SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, event, 0, SMTO_ABORTIFHUNG, 1000,
+                                &answer);
+        });
+        done = true;
+    });
+    host.PumpUntil([&] { return done; }, 5000);
+    broadcaster.join();
+    return ms;
+}
+
 // The link-up that a call log shows from index `from` on: the open (15) to the
 // first write (3) after it, in milliseconds; -1 when there is none.
 double LinkUpMs(int from) {

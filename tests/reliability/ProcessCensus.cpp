@@ -2,7 +2,6 @@
 
 #include <tlhelp32.h>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -23,24 +22,18 @@ void AddWithChildren(HWND window, std::vector<HWND>& windows) {
     EnumChildWindows(window, CollectWindow, reinterpret_cast<LPARAM>(&windows));
 }
 
-constexpr DWORD kExecutable =
-    PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-
-// The address space in use and the private regions that hold code, from one walk.
-void WalkAddressSpace(ProcessCensus& census) {
+size_t UsedAddressSpace() {
+    size_t used = 0;
     const char* address = nullptr;
     MEMORY_BASIC_INFORMATION region;
     while (VirtualQuery(address, &region, sizeof region) == sizeof region) {
-        if (region.State != MEM_FREE)
-            census.addressSpaceOutsideHeaps += region.RegionSize;
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE &&
-            (region.Protect & kExecutable) != 0)
-            ++census.privateCodeRegions;
+        used += region.State != MEM_FREE ? region.RegionSize : 0;
         const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
         if (next <= address)
             break;
         address = next;
     }
+    return used;
 }
 
 } // namespace
@@ -84,35 +77,23 @@ size_t CountWindowsOfClass(const char* className) {
     return count;
 }
 
-namespace {
-struct HeapFigures {
-    size_t busyBytes = 0;   // in busy blocks
-    size_t regionBytes = 0; // address space of the heaps' regions
-};
-
-HeapFigures WalkHeaps() {
+size_t HeapBytesInUse(size_t* regionBytes) {
     HANDLE heaps[256];
     const DWORD count = GetProcessHeaps(256, heaps);
-    HeapFigures figures;
+    size_t used = 0;
     for (DWORD i = 0; i < count && i < 256; ++i) {
         if (!HeapLock(heaps[i]))
             continue;
         PROCESS_HEAP_ENTRY entry{};
         while (HeapWalk(heaps[i], &entry)) {
             if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                figures.busyBytes += entry.cbData;
-            if (entry.wFlags & PROCESS_HEAP_REGION)
-                figures.regionBytes +=
-                    entry.Region.dwCommittedSize + entry.Region.dwUnCommittedSize;
+                used += entry.cbData;
+            if ((entry.wFlags & PROCESS_HEAP_REGION) && regionBytes != nullptr)
+                *regionBytes += entry.Region.dwCommittedSize + entry.Region.dwUnCommittedSize;
         }
         HeapUnlock(heaps[i]);
     }
-    return figures;
-}
-} // namespace
-
-size_t HeapBytesInUse() {
-    return WalkHeaps().busyBytes;
+    return used;
 }
 
 size_t OpenHandleCount() {
@@ -144,10 +125,9 @@ ProcessCensus TakeCensus() {
     census.threads = ThreadIdsOfProcess().size();
     census.windows = WindowsOfProcess().size();
     census.privateBytes = CommittedPrivateBytes();
-    const HeapFigures heaps = WalkHeaps();
-    census.heapBytes = heaps.busyBytes;
-    WalkAddressSpace(census);
-    census.addressSpaceOutsideHeaps -= std::min(heaps.regionBytes, census.addressSpaceOutsideHeaps);
+    size_t heapRegions = 0;
+    census.heapBytes = HeapBytesInUse(&heapRegions);
+    census.addressSpaceOutsideHeaps = UsedAddressSpace() - heapRegions;
     return census;
 }
 
