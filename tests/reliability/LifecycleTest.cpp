@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "DebuggerOutput.h"
@@ -606,12 +607,13 @@ TEST_F(GivenUpWorkerTest, TwoWorkersAreNeverInsideTheLibraryAtOnce) {
             ASSERT_TRUE(WaitFor([&] { return SimCountCalls(16) > services; }, 5000));
             SimSetDelay(16, 0); // the call under way keeps its delay
         }
-        std::vector<std::pair<HANDLE, int>> givenUp; // each worker, and the log at its Close
+        std::vector<std::tuple<HANDLE, DWORD, int>> givenUp; // each worker, the log at its Close
         double openMs = 0, closeMs = 0;
         for (int i = 0; i < c.closes; ++i) {
             if (i > 0 || c.openMs != 0)
                 openMs = Timed([&] { driver->Open("COM5", &host, "", ""); });
-            givenUp.emplace_back(DuplicateThreadHandle(fields->m_hWorkerThread), SimCallCount());
+            givenUp.emplace_back(DuplicateThreadHandle(fields->m_hWorkerThread),
+                                 fields->m_workerThreadId, SimCallCount());
             closeMs = std::max(closeMs, Timed([&] { driver->Close(); }));
         }
         host.Pump(500);           // what the given-up workers do at once
@@ -625,10 +627,10 @@ TEST_F(GivenUpWorkerTest, TwoWorkersAreNeverInsideTheLibraryAtOnce) {
         uint32_t sequence = 0;
         const double shownMs = WriteUntilShown(host, 4, &sequence, kRecoveryTimeoutMs);
         int ended = 0, strays = 0;
-        for (const auto& [thread, from] : givenUp) {
+        for (const auto& [thread, id, from] : givenUp) {
             ended += WaitForSingleObject(thread, 25000) == WAIT_OBJECT_0;
             for (const SimCall& call : SimCallsSince(from))
-                strays += call.threadId == GetThreadId(thread);
+                strays += call.threadId == id;
             CloseHandle(thread);
         }
         driver->Close();
