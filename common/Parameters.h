@@ -13,9 +13,6 @@ constexpr int kPortNameChars = 30;        // wide port name the device library r
 constexpr int kDiscoveredPortSize = 30; // narrow port name found by discovery, terminator included
 constexpr int32_t kDriverAttributes = 0x300;
 constexpr int32_t kDriverVersion = 0x01000A01; // 1.0.10.1, one byte per part
-// Hidden windows the driver keeps track of at once (one per session, and one
-// more per resume that a thread has not yet closed).
-constexpr int kMaxNotifyWindows = 16;
 
 // ---- Device worker and command channel ----
 constexpr unsigned kServiceTimerMs = 50; // worker's tick: one library service call each
@@ -81,5 +78,11 @@ constexpr int kPnpMinLengthForIndexMatch = 88; // the id must be longer than 87 
 // again with the size the system asked for, in case the record grew meanwhile.
 constexpr int kRecordReadAttempts = 3;
 constexpr int kPortNameFirstReadChars = 64; // room for the port name at the first read
+
+// ---- Key delivery ----
+// A key delivery's way out lets go of the driver library once the window's
+// thread has left the driver's code, which takes microseconds; past this the
+// hold is kept instead.
+constexpr unsigned kKeyExitWaitMs = 10000;
 
 } // namespace qorn

@@ -1,40 +1,11 @@
 // Owners for COM resources, so that every way out of the serial-port stage
-// releases exactly what it acquired.
+// releases exactly what it acquired (interface references: WRL's ComPtr).
 #pragma once
 
 #include <new>
 
 #include <windows.h>
 #include <oleauto.h>
-
-// One reference on a COM interface, released when the owner goes.
-template <typename T> class ComRef {
-public:
-    ComRef() = default;
-    ~ComRef() { Reset(); }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-
-    T* get() const { return pointer_; }
-    T* operator->() const { return pointer_; }
-    explicit operator bool() const { return pointer_ != nullptr; }
-
-    // For an out-parameter: drops what is held and hands out the slot.
-    T** Put() {
-        Reset();
-        return &pointer_;
-    }
-    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-
-    void Reset() {
-        if (pointer_ != nullptr)
-            pointer_->Release();
-        pointer_ = nullptr;
-    }
-
-private:
-    T* pointer_ = nullptr;
-};
 
 // A BSTR made from a literal; throws std::bad_alloc when there is no memory.
 class Bstr {

@@ -2,21 +2,24 @@
 
 #define _WIN32_DCOM
 #include <wbemidl.h>
+#include <wrl/client.h>
 
 #include "ComHandles.h"
 #include "PortChoice.h"
 
 namespace {
 
-bool CreateLocator(ComRef<IWbemLocator>& locator) {
+using Microsoft::WRL::ComPtr;
+
+bool CreateLocator(ComPtr<IWbemLocator>& locator) {
     return SUCCEEDED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                                      IID_IWbemLocator, locator.PutVoid()));
+                                      IID_IWbemLocator, &locator));
 }
 
-bool ConnectLocalCimv2(IWbemLocator* locator, ComRef<IWbemServices>& services) {
+bool ConnectLocalCimv2(IWbemLocator* locator, ComPtr<IWbemServices>& services) {
     const Bstr space(L"ROOT\\CIMV2");
     return SUCCEEDED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr,
-                                            nullptr, services.Put()));
+                                            nullptr, &services));
 }
 
 bool ImpersonateOnCalls(IWbemServices* services) {
@@ -25,12 +28,12 @@ bool ImpersonateOnCalls(IWbemServices* services) {
                                        EOAC_NONE));
 }
 
-bool QuerySerialPorts(IWbemServices* services, ComRef<IEnumWbemClassObject>& ports) {
+bool QuerySerialPorts(IWbemServices* services, ComPtr<IEnumWbemClassObject>& ports) {
     const Bstr language(L"WQL");
     const Bstr query(L"SELECT * FROM Win32_SerialPort");
     return SUCCEEDED(services->ExecQuery(language.get(), query.get(),
                                          WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                         nullptr, ports.Put()));
+                                         nullptr, &ports));
 }
 
 // A property's text up to its terminator; false when the property is missing,
@@ -68,12 +71,12 @@ void ChooseAmongPorts(IEnumWbemClassObject* ports, PortChooser& chooser) {
     const Bstr deviceIdName(L"DeviceID");
     const Bstr pnpName(L"PNPDeviceID");
     for (;;) {
-        ComRef<IWbemClassObject> port;
+        ComPtr<IWbemClassObject> port;
         ULONG returned = 0;
-        ports->Next(WBEM_INFINITE, 1, port.Put(), &returned);
+        ports->Next(WBEM_INFINITE, 1, &port, &returned);
         if (returned == 0 || !port)
             return;
-        if (OfferPort(port.get(), deviceIdName, pnpName, chooser))
+        if (OfferPort(port.Get(), deviceIdName, pnpName, chooser))
             return;
     }
 }
@@ -87,17 +90,17 @@ bool FindSerialPort(const std::wstring& addressText, std::wstring& deviceId) {
     ComApartment apartment;
     if (!apartment.joined())
         return false;
-    ComRef<IWbemLocator> locator;
+    ComPtr<IWbemLocator> locator;
     if (!CreateLocator(locator))
         return false;
-    ComRef<IWbemServices> services;
-    if (!ConnectLocalCimv2(locator.get(), services) || !ImpersonateOnCalls(services.get()))
+    ComPtr<IWbemServices> services;
+    if (!ConnectLocalCimv2(locator.Get(), services) || !ImpersonateOnCalls(services.Get()))
         return false;
-    ComRef<IEnumWbemClassObject> ports;
-    if (!QuerySerialPorts(services.get(), ports))
+    ComPtr<IEnumWbemClassObject> ports;
+    if (!QuerySerialPorts(services.Get(), ports))
         return false;
     PortChooser chooser(addressText);
-    ChooseAmongPorts(ports.get(), chooser);
+    ChooseAmongPorts(ports.Get(), chooser);
     deviceId = chooser.chosen();
     return true;
 }

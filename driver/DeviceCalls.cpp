@@ -10,11 +10,12 @@
 
 namespace {
 
-// What a contained fault stands for, per ordinal.
+// What a contained fault, or a call refused at the door, stands for, per ordinal.
 constexpr int32_t kFailedOpen = 0; // no retry with a shorter name either
 constexpr int32_t kSizeNotReady = -1;
 constexpr int32_t kFailedWrite = 0;
 constexpr int32_t kNoDeviceData = 0;
+constexpr int32_t kIgnored = 0; // ordinals 14, 16 and 2: nobody reads the result
 
 // Only workers take it, one device call at a time; never held across anything else.
 SRWLOCK g_deviceLock = SRWLOCK_INIT;
@@ -22,32 +23,58 @@ SRWLOCK g_deviceLock = SRWLOCK_INIT;
 // success, until some worker closes it (compared, never followed).
 std::atomic<const DriverSession*> g_linkOwner{nullptr};
 
-// A worker's turn in the library. It gives up waiting once its session is
-// abandoned, so a worker queued behind one stuck in the library can still end;
-// one closing its own link as it ends waits at most kOwnLinkCloseWaitMs.
-bool TakeDeviceTurn(const DriverSession& session, bool closingOwnLink) {
+// What a worker comes to the library for: its session's work, or, as it ends,
+// closing a link it opened (the one errand of a worker the host gave up on).
+enum class Errand { kSessionCall, kCloseOwnLink };
+
+bool Allowed(const DriverSession& session, Errand errand) {
+    return errand == Errand::kSessionCall ? !session.abandoned : g_linkOwner == &session;
+}
+
+// Waits for the turn. A session's call gives up once its session is
+// abandoned, so a worker queued behind one stuck in the library can still
+// end; closing an own link gives up after kOwnLinkCloseWaitMs (the next
+// worker's open closes it then).
+bool TakeDeviceTurn(const DriverSession& session, Errand errand) {
     const Deadline deadline(qorn::kOwnLinkCloseWaitMs);
     while (!TryAcquireSRWLockExclusive(&g_deviceLock)) {
-        if (closingOwnLink ? deadline.Remaining() == 0 : session.abandoned.load())
+        if (errand == Errand::kCloseOwnLink ? deadline.Remaining() == 0 : session.abandoned.load())
             return false;
         Sleep(qorn::kDeviceTurnPollMs);
     }
     return true;
 }
 
-struct DeviceTurn {
-    explicit DeviceTurn(const DriverSession& session, bool closingOwnLink = false)
-        : held(TakeDeviceTurn(session, closingOwnLink)) {}
+class DeviceTurn {
+public:
+    DeviceTurn(const DriverSession& session, Errand errand)
+        : held_(TakeDeviceTurn(session, errand)) {}
     ~DeviceTurn() {
-        if (held)
+        if (held_)
             ReleaseSRWLockExclusive(&g_deviceLock);
     }
-    const bool held;
+    DeviceTurn(const DeviceTurn&) = delete;
+    DeviceTurn& operator=(const DeviceTurn&) = delete;
+    bool held() const { return held_; }
+
+private:
+    const bool held_;
 };
 
-// Runs call() shielded, with the device lock held: its result, or failure when
-// the library raised anything. The shielded frames hold only references, which
-// a structured exception unwinds without running destructors.
+// The one door into the library: work() runs with the turn held, and only if
+// the errand is still allowed then; otherwise the call answers `refused`, as a
+// failed call. The look before the wait spares one that would be refused.
+template <typename Work>
+int32_t ThroughTheDoor(const DriverSession& session, Errand errand, int32_t refused, Work work) {
+    if (!Allowed(session, errand))
+        return refused;
+    const DeviceTurn turn(session, errand);
+    return turn.held() && Allowed(session, errand) ? work() : refused;
+}
+
+// Runs call() shielded: its result, or failure when the library raised
+// anything. The shielded frames hold only references, which a structured
+// exception unwinds without running destructors.
 template <typename Call> int32_t CallShielded(int ordinal, Call call, int32_t failure) {
     int32_t result = failure;
     auto step = [&] { result = call(); };
@@ -60,34 +87,36 @@ template <typename Call> int32_t CallShielded(int ordinal, Call call, int32_t fa
 
 template <typename Call>
 int32_t CallDevice(const DriverSession& session, int ordinal, Call call, int32_t failure) {
-    const DeviceTurn turn(session);
-    return turn.held && !session.abandoned ? CallShielded(ordinal, call, failure) : failure;
+    return ThroughTheDoor(session, Errand::kSessionCall, failure,
+                          [&] { return CallShielded(ordinal, call, failure); });
 }
 
-void CloseLinkShielded() {
+// With the turn held.
+int32_t CloseLinkShielded() {
     CallShielded(
-        2, [] { return QornTI_CloseLink(); }, 0);
+        2, [] { return QornTI_CloseLink(); }, kIgnored);
     g_linkOwner = nullptr;
+    return kIgnored;
 }
 
 } // namespace
 
+// A link that another session's worker left open is closed in the same turn.
 int32_t DeviceOpenLink(DriverSession& session, const wchar_t* portName) {
-    const DeviceTurn turn(session);
-    if (!turn.held && !session.abandoned)
-        return kFailedOpen;
-    if (g_linkOwner != nullptr && g_linkOwner != &session)
-        CloseLinkShielded(); // left open by a worker the host gave up on
-    const int32_t result = CallShielded(
-        15, [&] { return QornTI_OpenLink(portName, 0); }, kFailedOpen);
-    if (result > 0)
-        g_linkOwner = &session;
-    return result;
+    return ThroughTheDoor(session, Errand::kSessionCall, kFailedOpen, [&] {
+        if (g_linkOwner != nullptr && g_linkOwner != &session)
+            CloseLinkShielded(); // left open by a worker the host gave up on
+        const int32_t result = CallShielded(
+            15, [&] { return QornTI_OpenLink(portName, 0); }, kFailedOpen);
+        if (result > 0)
+            g_linkOwner = &session;
+        return result;
+    });
 }
 
 void DeviceRegisterKeyWindow(DriverSession& session, HWND window) {
     CallDevice(
-        session, 14, [&] { return QornTI_RegisterKeyWindow(WM_BRAILLE_KEY, window, 1); }, 0);
+        session, 14, [&] { return QornTI_RegisterKeyWindow(WM_BRAILLE_KEY, window, 1); }, kIgnored);
 }
 
 int32_t DeviceReadSize(DriverSession& session, uint8_t* first, uint8_t* second) {
@@ -107,21 +136,15 @@ int32_t DeviceReadData(DriverSession& session, uint8_t* first, uint8_t* second, 
 
 void DeviceService(DriverSession& session) {
     CallDevice(
-        session, 16, [] { return QornTI_Service(); }, 0);
+        session, 16, [] { return QornTI_Service(); }, kIgnored);
 }
 
 void DeviceCloseLink(DriverSession& session) {
-    const DeviceTurn turn(session);
-    if (turn.held && !session.abandoned)
-        CloseLinkShielded();
+    ThroughTheDoor(session, Errand::kSessionCall, kIgnored, CloseLinkShielded);
 }
 
 // Only a worker with the turn changes the owner away from this session, so
-// the look before taking the turn is safe.
+// the look before the wait is sound.
 void DeviceCloseOwnLink(const DriverSession& session) {
-    if (g_linkOwner != &session)
-        return;
-    const DeviceTurn turn(session, /*closingOwnLink=*/true);
-    if (turn.held && g_linkOwner == &session)
-        CloseLinkShielded();
+    ThroughTheDoor(session, Errand::kCloseOwnLink, kIgnored, CloseLinkShielded);
 }

@@ -6,9 +6,11 @@
 //
 // One call at a time, process-wide: a worker the host gave up on may still be
 // inside the library when the next session's worker starts, and the library
-// need not allow two threads in it. Only workers wait for their turn here; a
-// worker whose session was abandoned makes no call once it has its turn,
-// except to close a link of its own.
+// need not allow two threads in it. Every call below goes through one door:
+// the turn (only workers wait for it), then, with the turn held, a second
+// look that the session was not abandoned meanwhile; a call refused there
+// answers as a failed one. A worker whose session was abandoned is let in for
+// one thing only: closing a link it opened itself, as it ends.
 #pragma once
 
 #include <cstdint>

@@ -27,9 +27,10 @@ CBrailleSampleDriver::CBrailleSampleDriver()
 // the process ends), where a call into the device library could wait for
 // ever, so it calls none: a link still open is the host's Close's to close
 // (or, after a worker stuck in the library, that worker's as it ends). The
-// worker, event and window are Close's to release; every worker, and every
-// key delivery under way, holds this library until it ends, so this runs
-// only once none is left.
+// worker and event are Close's to release, and so is the window, but for one
+// a resume made after Close, released here; every worker, and every key
+// delivery under way, holds this library until it ends, so this runs only
+// once none is left.
 CBrailleSampleDriver::~CBrailleSampleDriver() {
     m_alive = 0;
     m_linkUp = 0;
@@ -37,7 +38,7 @@ CBrailleSampleDriver::~CBrailleSampleDriver() {
     if (g_processEnding)
         return; // the system reclaims everything; other threads are gone mid-step
     if (this == &g_driver) {
-        RetireNotifyWindows();
+        ReleaseNotifyWindow(m_hNotifyWindow);
         UnregisterClassA(m_windowClassName, g_moduleHandle);
     }
     if (m_hTurnFree != nullptr)

@@ -1,66 +1,44 @@
 #include "KeyDeliveryExit.h"
 
-#include <cstring>
-
+#include "../common/Parameters.h"
 #include "ModulePin.h"
 
 namespace {
 
-// sub rsp, 40; call [rip+14] (FreeLibrary, with the module already in rcx);
-// xor eax, eax; add rsp, 40; ret (an epilogue a stack walk recognises). The
-// pointer to FreeLibrary follows at 24, then the stub's unwind data.
-constexpr unsigned char kExitCode[] = {0x48, 0x83, 0xEC, 0x28, 0xFF, 0x15, 0x0E, 0x00, 0x00,
-                                       0x00, 0x31, 0xC0, 0x48, 0x83, 0xC4, 0x28, 0xC3};
-constexpr size_t kFreeLibraryAt = 24;
-constexpr size_t kFunctionAt = 32;
-constexpr size_t kUnwindAt = 48;
-// Version 1; a 4-byte prologue with one code: at offset 4, a small stack
-// allocation of (4 + 1) * 8 = 40 bytes.
-constexpr unsigned char kUnwindInfo[] = {0x01, 0x04, 0x01, 0x00, 0x04, 0x42, 0x00, 0x00};
-constexpr SIZE_T kStubBytes = 4096;
-
-void* MakeExitStub() {
-    auto* stub = static_cast<unsigned char*>(
-        VirtualAlloc(nullptr, kStubBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    if (stub == nullptr)
-        return nullptr;
-    memcpy(stub, kExitCode, sizeof kExitCode);
-    const auto freeLibrary = reinterpret_cast<ULONG_PTR>(&FreeLibrary);
-    memcpy(stub + kFreeLibraryAt, &freeLibrary, sizeof freeLibrary);
-    auto* function = reinterpret_cast<RUNTIME_FUNCTION*>(stub + kFunctionAt);
-    *function = RUNTIME_FUNCTION{0, sizeof kExitCode, kUnwindAt};
-    memcpy(stub + kUnwindAt, kUnwindInfo, sizeof kUnwindInfo);
-    DWORD previous = 0;
-    if (!VirtualProtect(stub, kStubBytes, PAGE_EXECUTE_READ, &previous)) {
-        VirtualFree(stub, 0, MEM_RELEASE);
-        return nullptr; // a process that allows no code to be made
-    }
-    FlushInstructionCache(GetCurrentProcess(), stub, sizeof kExitCode);
-    RtlAddFunctionTable(function, 1, reinterpret_cast<DWORD64>(stub));
-    return stub;
+// Runs on a pool thread, in the driver's code, which the hold keeps loaded
+// until this callback has returned. A thread that has not left within the
+// bound keeps the hold and its event: nothing goes from under it.
+void CALLBACK LetGoOnceLeft(PTP_CALLBACK_INSTANCE instance, void* left) {
+    if (WaitForSingleObject(left, qorn::kKeyExitWaitMs) != WAIT_OBJECT_0)
+        return;
+    CloseHandle(left);
+    if (const HMODULE module = OwnModule())
+        FreeLibraryWhenCallbackReturns(instance, module);
 }
 
 } // namespace
 
-// Made once, before the first window, and never freed: a thread may still be
-// on its way out through it when the library that made it is gone. Read by
-// NotifyWindowProc below on its way out.
-extern "C" void* g_qornKeyExitStub;
-void* g_qornKeyExitStub = nullptr;
-
-void PrepareKeyDeliveryExit() {
-    if (g_qornKeyExitStub == nullptr)
-        g_qornKeyExitStub = MakeExitStub();
+bool HoldDriverForKeyDelivery() {
+    return PinOwnModule() != nullptr;
 }
 
-HMODULE HoldDriverForKeyDelivery() {
-    return g_qornKeyExitStub != nullptr ? PinOwnModule() : nullptr;
+// Manual reset: SignalObjectAndWait's wait on the event it has just set ends
+// at once with WAIT_OBJECT_0, whether or not the pool thread woke first.
+HANDLE ArrangeKeyDeliveryExit() {
+    const HANDLE left = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (left != nullptr && !TrySubmitThreadpoolCallback(LetGoOnceLeft, left, nullptr)) {
+        CloseHandle(left);
+        return nullptr;
+    }
+    return left;
 }
 
 // LRESULT NotifyWindowProc(HWND, UINT, WPARAM, LPARAM): calls the body with a
-// fifth argument, the address of a module handle it may set. When it did, the
-// frame is taken down and the procedure jumps to the exit stub, which frees
-// the module and returns 0 to the system; the driver's code is left first.
+// fifth argument, the address of an event it may set. When it did, the frame
+// is taken down and the procedure jumps to SignalObjectAndWait(event, event,
+// 0, FALSE), which returns WAIT_OBJECT_0 to the system: the driver's code is
+// left before the event is set. The epilogue (add rsp, then a jmp through the
+// import slot) is one the system's stack walk recognises.
 asm(R"(
     .text
     .p2align 4
@@ -77,11 +55,14 @@ NotifyWindowProc:
     call QornNotifyWindowBody
     movq 40(%rsp), %rcx
     testq %rcx, %rcx
-    jnz .Lleave_through_stub
+    jnz .Lleave_signalling
     addq $56, %rsp
     ret
-.Lleave_through_stub:
+.Lleave_signalling:
+    movq %rcx, %rdx
+    xorl %r8d, %r8d
+    xorl %r9d, %r9d
     addq $56, %rsp
-    jmpq *g_qornKeyExitStub(%rip)
+    jmpq *__imp_SignalObjectAndWait(%rip)
     .seh_endproc
 )");

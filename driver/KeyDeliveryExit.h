@@ -2,17 +2,21 @@
 // window's thread is inside the driver's code, and a host may close and free
 // the driver from another thread meanwhile; so a delivery holds the driver
 // library loaded, and lets go of it only once its thread has left the
-// driver's code: the window procedure returns through a few bytes of code
-// outside the library, which free the hold and answer 0.
+// driver's code. The window procedure's last act is a tail call of the
+// system's SignalObjectAndWait on an event of the delivery's own, which
+// answers the message with WAIT_OBJECT_0 (0) from the system's code; a
+// thread-pool callback waiting for that event lets go of the hold as it
+// returns (FreeLibraryWhenCallbackReturns).
 #pragma once
 
 #include <windows.h>
 
-// Makes that way out, once; called before the first window is made, on the
-// thread of a lifecycle call.
-void PrepareKeyDeliveryExit();
+// Takes a hold on the driver library for one key delivery; false when none
+// could be taken (the delivery then runs without).
+bool HoldDriverForKeyDelivery();
 
-// A reference on the driver library for one key delivery, released on the
-// way out of the window procedure; null when no such way out could be made
-// (the delivery then runs without a hold).
-HMODULE HoldDriverForKeyDelivery();
+// Arranges the way out for a delivery that holds the library: the event its
+// thread signals as it leaves, after which a pool thread lets go of the hold.
+// Null when that cannot be arranged: the hold is then kept for the rest of
+// the process, which is safe.
+HANDLE ArrangeKeyDeliveryExit();

@@ -56,12 +56,12 @@ void AwaitWindowProcedure(const Deadline& deadline, DWORD leaveMs) {
 }
 
 // The window procedure's work. A key delivery holds the driver library loaded
-// (*release) until the thread has left the driver's code (KeyDeliveryExit.h).
+// until its thread has left the driver's code (*leaving, KeyDeliveryExit.h).
+// A key sent from another thread, as the library sends it, is answered with 0
+// here, whatever the way out returns; any other has the exit's 0.
 extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                        HMODULE* release) {
+                                        HANDLE* leaving) {
     const InWindowProcedure counted; // first: before anything that looks at the driver
-    if (message == WM_NCDESTROY)
-        ForgetNotifyWindow(window);
     const bool ours = IsWindow(window) && window == g_driver.m_hNotifyWindow;
     if (ours && message == WM_POWERBROADCAST)
         return OnPowerBroadcast(&g_driver, wParam);
@@ -69,8 +69,11 @@ extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam
         return DefWindowProcA(window, message, wParam, lParam);
     KeyEvent keys;
     if (g_driver.m_pHostCallback != nullptr && ReadKeyRecord(lParam, &keys)) {
-        *release = HoldDriverForKeyDelivery();
+        const bool held = HoldDriverForKeyDelivery();
         g_driver.OnBrailleKey(&keys);
+        if (held)
+            *leaving = ArrangeKeyDeliveryExit();
+        ReplyMessage(0);
     }
     return 0;
 }

@@ -12,6 +12,6 @@ extern "C" LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM w
 
 // Waits, serving sent messages, until no thread runs the window procedure's
 // work (a key being delivered to the host, say), or until only leaveMs is
-// left before the deadline. For a thread other than the window's, once the
-// window is cut off from the driver.
+// left before the deadline. Only Close waits so, from a thread other than the
+// window's, once it has released the window.
 void AwaitWindowProcedure(const Deadline& deadline, DWORD leaveMs);

@@ -25,7 +25,7 @@ void SetKeyWindow(CBrailleSampleDriver* driver, DriverSession* session, HWND win
 }
 
 void ReleaseWindow(CBrailleSampleDriver* driver, DriverSession* session) {
-    DestroyNotifyWindow(driver->m_hNotifyWindow);
+    ReleaseNotifyWindow(driver->m_hNotifyWindow);
     SetKeyWindow(driver, session, nullptr);
 }
 
@@ -125,8 +125,9 @@ void CloseInTurn(CBrailleSampleDriver* driver, const Deadline& bound) {
     const SessionRef session = CurrentSession(driver);
     if (!session && !driver->m_opened)
         return;
-    // From a thread other than the window's: the window is cut off first, and
-    // what its thread still runs of the window's procedure is waited for.
+    // From a thread other than the window's: the window is released first, and
+    // what its thread still runs of the window's procedure (a key being
+    // delivered) is waited for.
     const HWND window = driver->m_hNotifyWindow;
     if (window != nullptr && !OwnedByThisThread(window)) {
         ReleaseWindow(driver, session.get());

@@ -15,6 +15,7 @@ struct KeyQueue {
     HANDLE thread = nullptr;
     std::deque<KeyEvent> presses;
     int delivered = 0;
+    int answersNotZero = 0; // the window answered a key with anything but 0
     int64_t lastSentTicks = 0;
 
     KeyQueue() {
@@ -51,12 +52,14 @@ void NoteSending() {
 void Deliver(const KeyEvent& press) {
     HWND window;
     UINT message;
+    LRESULT answer = 0;
     if (SimKeyTarget(&window, &message)) {
         KeyEvent record = press;
         NoteSending();
-        SendMessageA(window, message, 0, reinterpret_cast<LPARAM>(&record));
+        answer = SendMessageA(window, message, 0, reinterpret_cast<LPARAM>(&record));
     }
     EnterCriticalSection(&g_keys.lock);
+    g_keys.answersNotZero += answer != 0;
     ++g_keys.delivered;
     LeaveCriticalSection(&g_keys.lock);
 }
@@ -98,4 +101,11 @@ SIM_API int64_t SimLastKeySentTicks() {
     const int64_t ticks = g_keys.lastSentTicks;
     LeaveCriticalSection(&g_keys.lock);
     return ticks;
+}
+
+SIM_API int SimKeyAnswersNotZero() {
+    EnterCriticalSection(&g_keys.lock);
+    const int answers = g_keys.answersNotZero;
+    LeaveCriticalSection(&g_keys.lock);
+    return answers;
 }

@@ -86,6 +86,8 @@ SIM_API HWND SimGetKeyWindow();
 SIM_API void SimPressKey(uint8_t dotKeys, uint8_t controlKeys, uint8_t routingKey);
 SIM_API int SimWaitKeysDelivered(DWORD timeoutMs);
 SIM_API int SimKeysDelivered();
+// Keys the window answered with anything but 0, since the library was loaded.
+SIM_API int SimKeyAnswersNotZero();
 // QueryPerformanceCounter taken right before the latest key press was sent to
 // the window; 0 before the first.
 SIM_API int64_t SimLastKeySentTicks();

@@ -22,6 +22,20 @@ void AddWithChildren(HWND window, std::vector<HWND>& windows) {
     EnumChildWindows(window, CollectWindow, reinterpret_cast<LPARAM>(&windows));
 }
 
+size_t UsedAddressSpace() {
+    size_t used = 0;
+    const char* address = nullptr;
+    MEMORY_BASIC_INFORMATION region;
+    while (VirtualQuery(address, &region, sizeof region) == sizeof region) {
+        used += region.State != MEM_FREE ? region.RegionSize : 0;
+        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+        if (next <= address)
+            break;
+        address = next;
+    }
+    return used;
+}
+
 } // namespace
 
 std::set<DWORD> ThreadIdsOfProcess() {
@@ -63,7 +77,7 @@ size_t CountWindowsOfClass(const char* className) {
     return count;
 }
 
-size_t HeapBytesInUse() {
+size_t HeapBytesInUse(size_t* regionBytes) {
     HANDLE heaps[256];
     const DWORD count = GetProcessHeaps(256, heaps);
     size_t used = 0;
@@ -74,6 +88,8 @@ size_t HeapBytesInUse() {
         while (HeapWalk(heaps[i], &entry)) {
             if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
                 used += entry.cbData;
+            if ((entry.wFlags & PROCESS_HEAP_REGION) && regionBytes != nullptr)
+                *regionBytes += entry.Region.dwCommittedSize + entry.Region.dwUnCommittedSize;
         }
         HeapUnlock(heaps[i]);
     }
@@ -109,7 +125,9 @@ ProcessCensus TakeCensus() {
     census.threads = ThreadIdsOfProcess().size();
     census.windows = WindowsOfProcess().size();
     census.privateBytes = CommittedPrivateBytes();
-    census.heapBytes = HeapBytesInUse();
+    size_t heapRegions = 0;
+    census.heapBytes = HeapBytesInUse(&heapRegions);
+    census.addressSpaceOutsideHeaps = UsedAddressSpace() - heapRegions;
     return census;
 }
 

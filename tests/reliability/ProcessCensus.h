@@ -21,6 +21,9 @@ struct ProcessCensus {
     size_t windows = 0;      // every window of the process's threads, children included
     size_t privateBytes = 0; // committed private memory (VirtualQuery)
     size_t heapBytes = 0;    // busy blocks of every process heap (HeapWalk)
+    // Reserved or committed, of any kind, but the heaps' own regions, which
+    // grow in steps of megabytes with what they hold (VirtualQuery, HeapWalk).
+    size_t addressSpaceOutsideHeaps = 0;
 };
 
 ProcessCensus TakeCensus();
@@ -35,8 +38,9 @@ std::vector<HWND> WindowsOfProcess();
 // Top-level windows of this process with the given class.
 size_t CountWindowsOfClass(const char* className);
 
-// Bytes in busy blocks of every heap of the process.
-size_t HeapBytesInUse();
+// Bytes in busy blocks of every heap of the process; with regionBytes, also
+// the address space of the heaps' regions.
+size_t HeapBytesInUse(size_t* regionBytes = nullptr);
 
 // Open handles of the process: GetProcessHandleCount where the system answers
 // it, else the handle values that GetHandleInformation accepts.

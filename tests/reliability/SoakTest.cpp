@@ -85,12 +85,13 @@ void ArmFault(const InjectedFault& fault, int count) {
 }
 
 // One session: Open, 50 writes, the device version, one key, Close, with one
-// fault armed for its length.
-void RunCycle(ScreenReaderHost& host, int cycle, bool linkUp, CycleCounts& counts) {
+// fault armed for its length unless told otherwise.
+void RunCycle(ScreenReaderHost& host, int cycle, bool linkUp, CycleCounts& counts,
+              bool armed = true) {
     IBrailleDriver* driver = host.Driver();
     SimSetPresent(linkUp ? 1 : 0);
     const InjectedFault fault = PickFault(cycle, linkUp);
-    ArmFault(fault, 1);
+    ArmFault(fault, armed ? 1 : 0);
     ASSERT_EQ(driver->Open("COM5", &host, "soak", ""), 1) << "cycle " << cycle;
     counts.workerIds.push_back(static_cast<CBrailleSampleDriver*>(driver)->m_workerThreadId);
     uint8_t cells[12];
@@ -232,5 +233,60 @@ TEST(Soak, AThousandSessionsGiveBackEverythingAndUnloadCleanly) {
     EXPECT_EQ(workersAlive, 0u);
     EXPECT_EQ(newThreads, 0u);
     EXPECT_EQ(driverWindows, 0u);
+    SimReset();
+}
+
+// The host loads the driver, runs a session and frees it, again and again:
+// nothing may stay behind beyond what loading and freeing a library that does
+// nothing, built with the same runtime, leaves (code made per load would show
+// as 4 KiB of memory and of address space).
+TEST(Soak, AHundredReloadsLeaveNoMoreThanALibraryThatDoesNothing) {
+    SimReset();
+    SimSetLogService(0);
+    CycleCounts counts;
+    int cycles = 0;
+    const auto reload = [&] {
+        ScreenReaderHost host;
+        if (host.Load(kDriverFile))
+            RunCycle(host, cycles++, false, counts, /*armed=*/false);
+    };
+    const auto loadBlank = [] { FreeLibrary(LoadLibraryA("BlankLibrary.dll")); };
+    ProcessCensus census[2][2]; // per run: after five loads to warm up, after 100 more
+    for (int run = 0; run < 2; ++run) {
+        const auto load = [&] { run == 0 ? reload() : loadBlank(); };
+        for (int i = 0; i < 105; ++i) {
+            if (i == 5)
+                census[run][0] = TakeCensus();
+            load();
+        }
+        census[run][1] = TakeCensus();
+    }
+    // Per load, what the driver left of a figure beyond what the blank library left.
+    const auto beyond = [&](size_t ProcessCensus::*figure) {
+        const auto grew = [&](int run) {
+            return double(census[run][1].*figure) - double(census[run][0].*figure);
+        };
+        return (grew(0) - grew(1)) / 100;
+    };
+    const double committed = beyond(&ProcessCensus::privateBytes);
+    const double space = beyond(&ProcessCensus::addressSpaceOutsideHeaps);
+    const double handles = beyond(&ProcessCensus::handles);
+    const double threads = beyond(&ProcessCensus::threads);
+
+    ReportRow("1 soak",
+              "100 x (load, Open, 50 writes, 1 key, Close, FreeLibrary), display absent; "
+              "against 100 x (load, free) of a library that does nothing, same runtime",
+              "left per load beyond that library: committed %+.2f KiB, address space outside "
+              "the heaps %+.2f KiB, handles %+.2f, threads %+.2f; keys %d/%d, answered other "
+              "than 0: %d",
+              committed / 1024, space / 1024, handles, threads, counts.keysDelivered, cycles,
+              SimKeyAnswersNotZero());
+    EXPECT_EQ(counts.keysDelivered, cycles);
+    EXPECT_EQ(SimKeyAnswersNotZero(), 0);
+    EXPECT_TRUE(WaitFor([] { return GetModuleHandleA(kDriverFile) == nullptr; }, 5000));
+    EXPECT_LT(committed, 1024.0);
+    EXPECT_LT(space, 1024.0);
+    EXPECT_LT(handles, 0.1);
+    EXPECT_LT(threads, 0.02);
     SimReset();
 }
