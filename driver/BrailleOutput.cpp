@@ -26,14 +26,6 @@ void NoteOutputCall(CBrailleSampleDriver* driver) {
     driver->m_lastOutputMs = MonotonicMs();
 }
 
-// Queues a write of the latest cells unless one is queued already, which
-// will write these cells too: at most one write waits in the worker's queue.
-// Nonzero when a write is queued.
-int32_t RequestLatestCellsWrite(CBrailleSampleDriver* driver) {
-    const SessionRef session = CurrentSession(driver);
-    return session ? QueueCommandOnce(*session, kCmdWrite) : 0;
-}
-
 // While the link is down: counts the refused call and, every m_skipLimit + 1
 // calls, asks the worker for a re-link.
 void RefuseOutputCall(CBrailleSampleDriver* driver) {
@@ -55,7 +47,9 @@ int32_t SendLatestCells(CBrailleSampleDriver* driver) {
         return 0;
     }
     NoteLinkFoundUp(driver);
-    return RequestLatestCellsWrite(driver);
+    // A write already queued writes these cells too: at most one waits.
+    const SessionRef session = CurrentSession(driver);
+    return session ? QueueCommandOnce(*session, kCmdWrite) : 0;
 }
 } // namespace
 

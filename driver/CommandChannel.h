@@ -30,7 +30,6 @@ enum WorkerCommand : int {
 };
 
 constexpr UINT WM_WORKER_FIRST = 1026;
-constexpr UINT WM_WORKER_NOP = WM_WORKER_FIRST + kCmdNop;
 
 // Queues command n with a copy of the data (length + 1 bytes, zero-terminated)
 // to the session's worker. Returns nonzero when queued: not once the worker

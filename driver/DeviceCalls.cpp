@@ -45,20 +45,14 @@ bool TakeDeviceTurn(const DriverSession& session, Errand errand) {
     return true;
 }
 
-class DeviceTurn {
-public:
+struct DeviceTurn {
     DeviceTurn(const DriverSession& session, Errand errand)
-        : held_(TakeDeviceTurn(session, errand)) {}
+        : held(TakeDeviceTurn(session, errand)) {}
     ~DeviceTurn() {
-        if (held_)
+        if (held)
             ReleaseSRWLockExclusive(&g_deviceLock);
     }
-    DeviceTurn(const DeviceTurn&) = delete;
-    DeviceTurn& operator=(const DeviceTurn&) = delete;
-    bool held() const { return held_; }
-
-private:
-    const bool held_;
+    const bool held;
 };
 
 // The one door into the library: work() runs with the turn held, and only if
@@ -69,7 +63,7 @@ int32_t ThroughTheDoor(const DriverSession& session, Errand errand, int32_t refu
     if (!Allowed(session, errand))
         return refused;
     const DeviceTurn turn(session, errand);
-    return turn.held() && Allowed(session, errand) ? work() : refused;
+    return turn.held && Allowed(session, errand) ? work() : refused;
 }
 
 // Runs call() shielded: its result, or failure when the library raised

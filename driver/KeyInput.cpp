@@ -2,17 +2,34 @@
 
 #include <atomic>
 
+#include "CommandChannel.h"
 #include "DeviceLibrary.h"
 #include "ExceptionShield.h"
 #include "HostWait.h"
-#include "KeyDeliveryExit.h"
 #include "KeyNames.h"
+#include "ModulePin.h"
 #include "NotifyWindow.h"
-#include "PowerEvents.h"
 #include "SampleDriver.h"
+#include "Session.h"
 #include "TypedCharacter.h"
 
 namespace {
+
+// After a wake nothing tells the driver that the library's link and its key
+// window's registration are gone, and a library whose writes still answer
+// success never says so: so the link closes before the computer sleeps and is
+// brought up again after every wake (the link's decision, LinkPolicy.h, says
+// when). Any program can broadcast these messages: the window only queues
+// them to the worker, one of each kind at a time, and never waits.
+LRESULT OnPowerBroadcast(CBrailleSampleDriver* driver, WPARAM event) {
+    const bool sleeps = event == PBT_APMSUSPEND;
+    const bool wakes = event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND ||
+                       event == PBT_APMRESUMECRITICAL;
+    const SessionRef session = sleeps || wakes ? CurrentSession(driver) : SessionRef();
+    if (session)
+        QueueCommandOnce(*session, sleeps ? kCmdSleep : kCmdWake);
+    return TRUE;
+}
 
 // Runs of the window procedure's work under way, on whichever thread. A Close
 // from a thread other than the window's cuts the window off, then waits for
@@ -56,11 +73,10 @@ void AwaitWindowProcedure(const Deadline& deadline, DWORD leaveMs) {
 }
 
 // The window procedure's work. A key delivery holds the driver library loaded
-// until its thread has left the driver's code (*leaving, KeyDeliveryExit.h).
-// A key sent from another thread, as the library sends it, is answered with 0
-// here, whatever the way out returns; any other has the exit's 0.
+// (*release) until its thread has left the driver's code (KeyDeliveryExit.cpp),
+// and answers the library's message with 0 whatever the way out returns.
 extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                        HANDLE* leaving) {
+                                        HMODULE* release) {
     const InWindowProcedure counted; // first: before anything that looks at the driver
     const bool ours = IsWindow(window) && window == g_driver.m_hNotifyWindow;
     if (ours && message == WM_POWERBROADCAST)
@@ -69,10 +85,8 @@ extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam
         return DefWindowProcA(window, message, wParam, lParam);
     KeyEvent keys;
     if (g_driver.m_pHostCallback != nullptr && ReadKeyRecord(lParam, &keys)) {
-        const bool held = HoldDriverForKeyDelivery();
+        *release = PinOwnModule();
         g_driver.OnBrailleKey(&keys);
-        if (held)
-            *leaving = ArrangeKeyDeliveryExit();
         ReplyMessage(0);
     }
     return 0;

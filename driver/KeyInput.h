@@ -1,5 +1,5 @@
 // The notification window's procedure: key events from the device library,
-// delivered to the host.
+// delivered to the host, and the system's power broadcasts, queued to the worker.
 #pragma once
 
 #include <windows.h>

@@ -36,14 +36,10 @@ LinkDecision BringUp(LinkState& state, LinkReason reason, uint64_t nowMs) {
 LinkDecision LetGo(LinkState& state, uint64_t nowMs) {
     state.openAsked = state.relinkAsked = state.suspendAsked = state.sleepAsked = false;
     state.wakeDue = false;
-    if (!state.alive || state.givenUp) { // nothing more reaches the library
-        state.closeOwed = false;
-        return LinkDecision{};
-    }
-    if (!state.closeOwed && !LinkIsUp(state))
-        return LinkDecision{};
+    // Unloading, or given up on: nothing more reaches the library.
+    const bool close = state.alive && !state.givenUp && (state.closeOwed || LinkIsUp(state));
     state.closeOwed = false;
-    return Act(LinkAction::kClose, LinkReason::kHostLetGo, nowMs);
+    return close ? Act(LinkAction::kClose, LinkReason::kHostLetGo, nowMs) : LinkDecision{};
 }
 
 // Sleep closes the link once: further sleep events add nothing until a wake,
@@ -201,6 +197,8 @@ LinkDecision DecideLink(LinkState& state, uint64_t nowMs) {
             return BringUp(state, LinkReason::kHostSilent, nowMs);
         dueMs = std::min(dueMs, SilentRetryDueMs(state));
     }
+    if (state.searchRunning) // its answer, or its bound
+        dueMs = std::min(dueMs, state.lastSearchMs + qorn::kDriverDiscoveryTimeoutMs);
     if (SearchWanted(state)) {
         if (nowMs >= SearchDueMs(state)) {
             state.searchRunning = true;

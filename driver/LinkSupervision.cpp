@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <string>
 
 #include "BrailleOutput.h"
 #include "Clock.h"
 #include "DebugReport.h"
 #include "DeviceCalls.h"
-#include "PortSearch.h"
+#include "PortChoice.h"
 #include "SampleDriver.h"
 #include "Session.h"
 
@@ -78,12 +79,20 @@ void LinkUp(DriverSession& session, bool forOpenCommand) {
     WriteLatestCells(session);
 }
 
+// A search's answer, as an event of the link's decision.
+void Answer(DriverSession& session, bool otherPort) {
+    ApplyLinkEvent(session.link,
+                   otherPort ? LinkEvent::kSearchFoundOtherPort : LinkEvent::kSearchFoundNothingNew,
+                   MonotonicMs());
+}
+
 void CarryOut(DriverSession& session, const LinkDecision& decision) {
     switch (decision.action) {
     case LinkAction::kNone:
         return;
-    case LinkAction::kStartSearch:
-        StartSearch(session);
+    case LinkAction::kStartSearch: // never WMI, which may open other devices' ports
+        if (!StartDiscovery(session.search, SearchStages::kRecordsOnly))
+            Answer(session, false); // a search that cannot start finds nothing new
         return;
     case LinkAction::kClose:
         if (decision.reason == LinkReason::kSleep)
@@ -94,8 +103,6 @@ void CarryOut(DriverSession& session, const LinkDecision& decision) {
     case LinkAction::kOpen:
         if (decision.reason == LinkReason::kWake)
             ReportToDebugger(L"the computer woke; the link is brought up again");
-        if (decision.reason == LinkReason::kSearchAnswer)
-            TakeFoundPort(session);
         if (decision.action == LinkAction::kCloseThenOpen)
             CloseLink(session);
         LinkUp(session, decision.reason == LinkReason::kOpenCommand);
@@ -138,4 +145,33 @@ uint64_t SuperviseLink(DriverSession& session) {
         // Out of memory, say: the worker goes on, and the decision is asked again.
     }
     return decision.dueMs;
+}
+
+void TakeSearchAnswerOnceDone(DriverSession& session) {
+    if (session.search.handle == nullptr ||
+        (WaitForSingleObject(session.search.handle, 0) != WAIT_OBJECT_0 &&
+         MonotonicMs() < session.link.lastSearchMs + qorn::kDriverDiscoveryTimeoutMs))
+        return;
+    DiscoveryResult result;
+    FinishDiscovery(session.search, 0, result); // a search past its bound finds nothing
+    wchar_t found[qorn::kPortNameChars + 1] = {};
+    const int converted = result.completed ? MultiByteToWideChar(CP_ACP, 0, result.portName, -1,
+                                                                 found, qorn::kPortNameChars + 1)
+                                           : 0;
+    const bool other = converted > 1 && !IsSamePortName(found, session.portNameW);
+    ReportToDebugger(L"the link to \"%ls\" does not come up; the display was looked for in the "
+                     L"device records and found on %ls",
+                     session.portNameW,
+                     other ? found : (converted > 1 ? L"that port" : L"no port"));
+    if (other) {
+        wmemcpy(session.portNameW, found, qorn::kPortNameChars + 1);
+        PublishLinkState(session);
+    }
+    Answer(session, other);
+}
+
+void LetGoOfSearch(DriverSession& session) {
+    DiscoveryResult unused;
+    if (session.search.handle != nullptr)
+        FinishDiscovery(session.search, 0, unused);
 }

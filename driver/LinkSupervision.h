@@ -2,6 +2,14 @@
 // bringing the link to the display up and down, and looking for the display.
 // A fault of the device library in any of these counts as that call failing
 // (DeviceCalls.h).
+//
+// A display removed and paired again gets a new serial port from Windows, its
+// old port name may by then be another device's, and one paired after
+// Open("AUTO") found nothing has no port at all: so the decision has the
+// worker look for it in the device records on a thread of its own. The answer
+// says whether the display's own record names another port than the one
+// tried: the port is replaced then, and kept otherwise (the display is only
+// off or away).
 #pragma once
 
 #include <cstdint>
@@ -19,3 +27,10 @@ uint64_t SuperviseLink(DriverSession& session);
 // The text before the first ':' of a port name, when there is such a text
 // (the ':' not first); else 0. Writes at most size wide characters with the terminator.
 int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size);
+
+// Once the search under way has ended or its bound has run out: its answer,
+// as an event of the link's decision. A port other than the one tried that the
+// display's record names becomes the session's at once, for the next link-up.
+void TakeSearchAnswerOnceDone(DriverSession& session);
+// As the worker ends: lets go of a search under way.
+void LetGoOfSearch(DriverSession& session);

@@ -55,7 +55,6 @@ void DiscoverPort(CBrailleSampleDriver* driver, std::string& workingPort) {
 // open command set. False when the display reported no cells.
 bool OpenLinkOnWorker(DriverSession& session, const std::string& workingPort,
                       const Deadline& linkBound) {
-    session.openAnswer = kOpenAwaited;
     bool answered = false;
     const int queued = QueueCommandWithin(session, kCmdOpen, workingPort.data(),
                                           static_cast<int32_t>(workingPort.size()),

@@ -26,8 +26,7 @@ class CBrailleSampleDriver;
 
 // What Open learns of the display's cells from the open command.
 enum OpenAnswer : long {
-    kOpenNotAwaited, // no Open waits (as when the command is queued by other means)
-    kOpenAwaited,    // Open waits for the open command
+    kOpenUnanswered, // Open waits, or no Open does (the command queued by other means)
     kOpenGaveUp,     // Open's wait ended first: the link comes up on the worker later
     kOpenSawNoCells, // the display reported 0 cells while Open still waited
 };
@@ -46,7 +45,7 @@ struct DriverSession {
     // The host gave up waiting for the worker: once its call returns it makes
     // no more device calls, closes a link it opened, and ends.
     std::atomic<bool> abandoned{false};
-    std::atomic<long> openAnswer{kOpenNotAwaited};
+    std::atomic<long> openAnswer{kOpenUnanswered};
 
     // ---- Written by the worker, mirrored into the driver while current ----
     LinkState link; // the inputs of the link's one decision (LinkPolicy.h)
@@ -57,8 +56,6 @@ struct DriverSession {
     // ---- The worker's own ----
     uint64_t shownVersion = 0; // of the latest cells the display took (0: not known)
     DiscoveryThread search;    // one under way (no handle: none)
-    uint64_t searchStartedMs = 0;
-    wchar_t foundPort[qorn::kPortNameChars + 1] = {}; // the port its answer names
 };
 
 // A reference on a session.

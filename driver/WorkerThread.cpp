@@ -3,8 +3,6 @@
 
 #include <process.h>
 
-#include <algorithm>
-
 #include "BrailleOutput.h"
 #include "CommandChannel.h"
 #include "DebugReport.h"
@@ -12,7 +10,6 @@
 #include "HostWait.h"
 #include "LinkSupervision.h"
 #include "ModulePin.h"
-#include "PortSearch.h"
 #include "SampleDriver.h"
 
 namespace {
@@ -21,18 +18,15 @@ void Apply(DriverSession& session, LinkEvent event) {
     ApplyLinkEvent(session.link, event, MonotonicMs());
 }
 
-void HandleOpen(DriverSession& session, const QueuedCommand& command) {
-    session.cellCount = qorn::kDefaultCellCount;
-    session.statusCellCount = 0;
-    const bool named = TakePortName(session, command.data(), command.length());
-    Apply(session, named ? LinkEvent::kOpenOnPort : LinkEvent::kOpenWithoutPort);
-}
-
 // Each command is an event of the link's decision, or a device call of its own.
 void HandleCommand(DriverSession& session, const QueuedCommand& command) {
     switch (command.command()) {
     case kCmdOpen:
-        HandleOpen(session, command);
+        session.cellCount = qorn::kDefaultCellCount;
+        session.statusCellCount = 0;
+        Apply(session, TakePortName(session, command.data(), command.length())
+                           ? LinkEvent::kOpenOnPort
+                           : LinkEvent::kOpenWithoutPort);
         break;
     case kCmdClose:
         Apply(session, LinkEvent::kClose);
@@ -90,9 +84,7 @@ bool RunQueuedCommands(DriverSession& session) {
 // Waits for a message, the end of a search under way, or the time the next
 // decision is due, whichever comes first.
 void AwaitWork(const DriverSession& session, uint64_t dueMs) {
-    HANDLE search = SearchUnderWay(session);
-    if (search != nullptr)
-        dueMs = std::min(dueMs, SearchBoundMs(session));
+    HANDLE search = session.search.handle;
     const uint64_t now = MonotonicMs();
     const DWORD waitMs =
         dueMs == kNeverDue ? INFINITE : static_cast<DWORD>(dueMs > now ? dueMs - now : 0);
@@ -209,7 +201,7 @@ void AbandonWorker(DriverSession& session, const wchar_t* gaveUp) {
     if (session.abandoned.exchange(true))
         return;
     session.commands.Close();
-    PostThreadMessageA(session.threadId, WM_WORKER_NOP, 0, 0); // wakes it, if it waits
+    PostThreadMessageA(session.threadId, WM_WORKER_FIRST + kCmdNop, 0, 0); // wakes it, if it waits
     ReportToDebugger(L"%ls gave up; the device worker is abandoned and ends once its call "
                      L"into the device library returns",
                      gaveUp);
