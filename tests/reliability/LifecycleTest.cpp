@@ -648,7 +648,11 @@ TEST_F(GivenUpWorkerTest, TwoWorkersAreNeverInsideTheLibraryAtOnce) {
         EXPECT_GE(shownMs, 0.0);
         EXPECT_EQ(SimOverlaps(), 0);
         EXPECT_EQ(strays, 0);
-        EXPECT_EQ(woke + found, c.openMs == 0 ? 3 : 0) << "a due wake and an answer reach it";
+        // The first wake re-links at once; the second, due as the hung call
+        // returns, goes with the session the host let go of; the search's
+        // answer still reaches the worker.
+        EXPECT_EQ(woke, c.openMs == 0 ? 1 : 0);
+        EXPECT_EQ(found, c.openMs == 0 ? 1 : 0);
     }
 }
 
