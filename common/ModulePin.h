@@ -11,3 +11,6 @@ HMODULE PinOwnModule();
 // PinOwnModule (the module may unload as the thread ends). Returns the exit code
 // when there is nothing to release, so a thread function can simply return it.
 DWORD ExitThreadReleasingModule(HMODULE pinned, DWORD exitCode);
+
+// The module that contains this code, without taking a reference.
+HMODULE OwnModule();

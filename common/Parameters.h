@@ -79,4 +79,10 @@ constexpr int kPnpMinLengthForIndexMatch = 88; // the id must be longer than 87 
 constexpr int kRecordReadAttempts = 3;
 constexpr int kPortNameFirstReadChars = 64; // room for the port name at the first read
 
+// ---- Key delivery ----
+// A key delivery's way out lets go of the driver library once the window's
+// thread has left the driver's code, which takes microseconds; past this the
+// hold is kept instead.
+constexpr unsigned kKeyExitWaitMs = 10000;
+
 } // namespace qorn

@@ -24,8 +24,7 @@ enum WorkerCommand : int {
     kCmdWriteStatus = 6,
     kCmdRegisterKeyWindow = 9, // the session's key window
     kCmdReadDeviceData = 10,   // answers the three bytes of the device's data
-    kCmdSleep = 11,            // the computer goes to sleep
-    kCmdWake = 12,             // the computer woke
+    kCmdPower = 11,            // the computer goes to sleep or woke (DriverSession::latestPower)
     kCmdRelinkRequest = 13,    // the host's output calls keep being refused
 };
 

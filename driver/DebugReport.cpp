@@ -36,6 +36,11 @@ void ReportToDebugger(const wchar_t* format, ...) {
 }
 
 void ReportContainedFault(int ordinal, DWORD exceptionCode) {
-    ReportToDebugger(L"device library ordinal %d raised %ls 0x%08lX; taken as the call failing",
-                     ordinal, FaultKind(exceptionCode), static_cast<unsigned long>(exceptionCode));
+    if (ordinal == 0) // a message to the library's own window or timer
+        ReportToDebugger(L"device library window raised %ls 0x%08lX; the message is dropped",
+                         FaultKind(exceptionCode), static_cast<unsigned long>(exceptionCode));
+    else
+        ReportToDebugger(L"device library ordinal %d raised %ls 0x%08lX; taken as the call failing",
+                         ordinal, FaultKind(exceptionCode),
+                         static_cast<unsigned long>(exceptionCode));
 }

@@ -6,5 +6,6 @@
 
 void ReportToDebugger(const wchar_t* format, ...);
 
-// A fault raised inside the device library and contained by the driver.
+// A fault raised inside the device library and contained by the driver
+// (ordinal 0: in a message to the library's own window or timer).
 void ReportContainedFault(int ordinal, DWORD exceptionCode);

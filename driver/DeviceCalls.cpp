@@ -16,19 +16,20 @@ constexpr int32_t kSizeNotReady = -1;
 constexpr int32_t kFailedWrite = 0;
 constexpr int32_t kNoDeviceData = 0;
 constexpr int32_t kIgnored = 0; // ordinals 14, 16 and 2: nobody reads the result
+constexpr int kDispatched = 0;  // the "ordinal" of a message to the library's window or timer
 
 // Only workers take it, one device call at a time; never held across anything else.
 SRWLOCK g_deviceLock = SRWLOCK_INIT;
-// The session whose worker the library last answered an open of the link with
-// success, until some worker closes it (compared, never followed).
-std::atomic<const DriverSession*> g_linkOwner{nullptr};
+// The session (its serial) whose worker the library last answered an open of
+// the link with success, until some worker closes it; 0 for none.
+std::atomic<uint64_t> g_linkOwner{0};
 
 // What a worker comes to the library for: its session's work, or, as it ends,
 // closing a link it opened (the one errand of a worker the host gave up on).
 enum class Errand { kSessionCall, kCloseOwnLink };
 
 bool Allowed(const DriverSession& session, Errand errand) {
-    return errand == Errand::kSessionCall ? !session.abandoned : g_linkOwner == &session;
+    return errand == Errand::kSessionCall ? !session.abandoned : g_linkOwner == session.serial;
 }
 
 // Waits for the turn. A session's call gives up once its session is
@@ -89,7 +90,7 @@ int32_t CallDevice(const DriverSession& session, int ordinal, Call call, int32_t
 int32_t CloseLinkShielded() {
     CallShielded(
         2, [] { return QornTI_CloseLink(); }, kIgnored);
-    g_linkOwner = nullptr;
+    g_linkOwner = 0;
     return kIgnored;
 }
 
@@ -98,12 +99,12 @@ int32_t CloseLinkShielded() {
 // A link that another session's worker left open is closed in the same turn.
 int32_t DeviceOpenLink(DriverSession& session, const wchar_t* portName) {
     return ThroughTheDoor(session, Errand::kSessionCall, kFailedOpen, [&] {
-        if (g_linkOwner != nullptr && g_linkOwner != &session)
+        if (g_linkOwner != 0 && g_linkOwner != session.serial)
             CloseLinkShielded(); // left open by a worker the host gave up on
         const int32_t result = CallShielded(
             15, [&] { return QornTI_OpenLink(portName, 0); }, kFailedOpen);
         if (result > 0)
-            g_linkOwner = &session;
+            g_linkOwner = session.serial;
         return result;
     });
 }
@@ -131,6 +132,12 @@ int32_t DeviceReadData(DriverSession& session, uint8_t* first, uint8_t* second, 
 void DeviceService(DriverSession& session) {
     CallDevice(
         session, 16, [] { return QornTI_Service(); }, kIgnored);
+}
+
+void DeviceDispatch(DriverSession& session, const MSG& message) {
+    CallDevice(
+        session, kDispatched, [&] { return static_cast<int32_t>(DispatchMessageA(&message)); },
+        kIgnored);
 }
 
 void DeviceCloseLink(DriverSession& session) {

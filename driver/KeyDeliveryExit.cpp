@@ -1,19 +1,44 @@
-// How a key delivery leaves the driver. The host's callbacks run while the
-// window's thread is inside the driver's code, and a host may close and free
-// the driver from another thread meanwhile; so a delivery holds the driver
-// library loaded, and lets go of it only as its thread leaves the driver's
-// code: the window procedure's last act is a tail call of the system's
-// FreeLibrary, which returns from there to the system, as
-// FreeLibraryAndExitThread does for a thread that ends. The message has been
-// answered with 0 before (ReplyMessage), for the library that sent it from a
-// thread of its own.
+#include "KeyDeliveryExit.h"
+
+#include "../common/Parameters.h"
+#include "ModulePin.h"
+
+namespace {
+
+// Runs on a pool thread, in the driver's code, which the hold keeps loaded
+// until this callback has returned. A thread that has not left within the
+// bound keeps the hold and its event: nothing goes from under it.
+void CALLBACK LetGoOnceLeft(PTP_CALLBACK_INSTANCE instance, void* left) {
+    if (WaitForSingleObject(left, qorn::kKeyExitWaitMs) != WAIT_OBJECT_0)
+        return;
+    CloseHandle(left);
+    if (const HMODULE module = OwnModule())
+        FreeLibraryWhenCallbackReturns(instance, module);
+}
+
+} // namespace
+
+bool HoldDriverForKeyDelivery() {
+    return PinOwnModule() != nullptr;
+}
+
+// Manual reset: SignalObjectAndWait's wait on the event it has just set ends
+// at once with WAIT_OBJECT_0, whether or not the pool thread woke first.
+HANDLE ArrangeKeyDeliveryExit() {
+    const HANDLE left = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (left != nullptr && !TrySubmitThreadpoolCallback(LetGoOnceLeft, left, nullptr)) {
+        CloseHandle(left);
+        return nullptr;
+    }
+    return left;
+}
 
 // LRESULT NotifyWindowProc(HWND, UINT, WPARAM, LPARAM): calls the body with a
-// fifth argument, the address of a module handle it may set. When it did, the
-// frame is taken down and the procedure jumps to FreeLibrary(module), which
-// returns to the system: the driver's code is left before the library can go.
-// The epilogue (add rsp, then a jmp through the import slot) is one the
-// system's stack walk recognises.
+// fifth argument, the address of an event it may set. When it did, the frame
+// is taken down and the procedure jumps to SignalObjectAndWait(event, event,
+// 0, FALSE), which returns WAIT_OBJECT_0 to the system: the driver's code is
+// left before the event is set. The epilogue (add rsp, then a jmp through the
+// import slot) is one the system's stack walk recognises.
 asm(R"(
     .text
     .p2align 4
@@ -30,11 +55,14 @@ NotifyWindowProc:
     call QornNotifyWindowBody
     movq 40(%rsp), %rcx
     testq %rcx, %rcx
-    jnz .Lleave_releasing
+    jnz .Lleave_signalling
     addq $56, %rsp
     ret
-.Lleave_releasing:
+.Lleave_signalling:
+    movq %rcx, %rdx
+    xorl %r8d, %r8d
+    xorl %r9d, %r9d
     addq $56, %rsp
-    jmpq *__imp_FreeLibrary(%rip)
+    jmpq *__imp_SignalObjectAndWait(%rip)
     .seh_endproc
 )");

@@ -6,8 +6,8 @@
 #include "DeviceLibrary.h"
 #include "ExceptionShield.h"
 #include "HostWait.h"
+#include "KeyDeliveryExit.h"
 #include "KeyNames.h"
-#include "ModulePin.h"
 #include "NotifyWindow.h"
 #include "SampleDriver.h"
 #include "Session.h"
@@ -26,8 +26,10 @@ LRESULT OnPowerBroadcast(CBrailleSampleDriver* driver, WPARAM event) {
     const bool wakes = event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND ||
                        event == PBT_APMRESUMECRITICAL;
     const SessionRef session = sleeps || wakes ? CurrentSession(driver) : SessionRef();
-    if (session)
-        QueueCommandOnce(*session, sleeps ? kCmdSleep : kCmdWake);
+    if (session) {
+        session->latestPower = sleeps ? LinkEvent::kSleep : LinkEvent::kWake;
+        QueueCommandOnce(*session, kCmdPower);
+    }
     return TRUE;
 }
 
@@ -73,10 +75,10 @@ void AwaitWindowProcedure(const Deadline& deadline, DWORD leaveMs) {
 }
 
 // The window procedure's work. A key delivery holds the driver library loaded
-// (*release) until its thread has left the driver's code (KeyDeliveryExit.cpp),
-// and answers the library's message with 0 whatever the way out returns.
+// until its thread has left the driver's code (*leaving, KeyDeliveryExit.h),
+// which answers the message with 0.
 extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                        HMODULE* release) {
+                                        HANDLE* leaving) {
     const InWindowProcedure counted; // first: before anything that looks at the driver
     const bool ours = IsWindow(window) && window == g_driver.m_hNotifyWindow;
     if (ours && message == WM_POWERBROADCAST)
@@ -85,9 +87,10 @@ extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam
         return DefWindowProcA(window, message, wParam, lParam);
     KeyEvent keys;
     if (g_driver.m_pHostCallback != nullptr && ReadKeyRecord(lParam, &keys)) {
-        *release = PinOwnModule();
+        const bool held = HoldDriverForKeyDelivery();
         g_driver.OnBrailleKey(&keys);
-        ReplyMessage(0);
+        if (held)
+            *leaving = ArrangeKeyDeliveryExit();
     }
     return 0;
 }

@@ -6,10 +6,6 @@
 
 namespace {
 
-bool HostWantsLink(const LinkState& state) {
-    return state.alive && state.opened && !state.hostSuspended && !state.givenUp;
-}
-
 // The earliest time a spacing from a mark allows (a mark of 0 holds nothing back).
 uint64_t SpacedFrom(uint64_t markMs, uint64_t intervalMs) {
     return markMs == 0 ? 0 : markMs + intervalMs;
@@ -90,6 +86,10 @@ uint64_t SearchDueMs(const LinkState& state) {
 }
 
 } // namespace
+
+bool HostWantsLink(const LinkState& state) {
+    return state.alive && state.opened && !state.hostSuspended && !state.closing && !state.givenUp;
+}
 
 void ApplyLinkEvent(LinkState& state, LinkEvent event, uint64_t nowMs) {
     switch (event) {

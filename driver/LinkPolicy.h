@@ -16,6 +16,7 @@ struct LinkState {
     bool alive = true;           // the driver is not being unloaded
     bool opened = false;         // from the open command to the close command
     bool hostSuspended = false;  // the host has suspended the display (SetSuspended)
+    bool closing = false;        // Close has begun to stop the session
     bool givenUp = false;        // the host gave up on the session's worker
     uint64_t lastHostCallMs = 0; // the host's latest output call
 
@@ -99,6 +100,9 @@ struct LinkDecision {
 };
 
 void ApplyLinkEvent(LinkState& state, LinkEvent event, uint64_t nowMs);
+
+// Opened, not suspended by the host, not closing, not given up on.
+bool HostWantsLink(const LinkState& state);
 
 // The next action, recorded in the state as taken (the requests it answers
 // are consumed, its spacing starts). Outcomes come back as events.

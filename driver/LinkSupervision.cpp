@@ -14,11 +14,29 @@
 
 namespace {
 
+// The inputs of the decision that the host's threads change.
+void RefreshHostInputs(DriverSession& session) {
+    const CBrailleSampleDriver* driver = session.driver;
+    session.link.alive = driver->m_alive;
+    session.link.hostSuspended = driver->m_suspended != 0;
+    session.link.closing = session.closing;
+    session.link.givenUp = session.abandoned;
+    session.link.lastHostCallMs = driver->m_lastOutputMs;
+}
+
+// After a wait in the library the host may no longer want the link (it
+// closed or suspended the display meanwhile): the link-up goes no further,
+// and the next decision closes a link it left open.
+bool StillWanted(DriverSession& session) {
+    RefreshHostInputs(session);
+    return HostWantsLink(session.link);
+}
+
 // The name is the session's own, which lives as long as its worker.
 int32_t OpenOnPortName(DriverSession& session) {
     const wchar_t* name = session.portNameW;
     int32_t result = DeviceOpenLink(session, name);
-    if (result >= 0)
+    if (result >= 0 || !StillWanted(session))
         return result;
     wchar_t prefix[qorn::kPortNameChars + 1];
     if (PortNameBeforeColon(name, prefix, qorn::kPortNameChars + 1) > 0)
@@ -67,12 +85,14 @@ void LinkUp(DriverSession& session, bool forOpenCommand) {
     ApplyLinkEvent(session.link, linked ? LinkEvent::kLinkCameUp : LinkEvent::kLinkFailed,
                    MonotonicMs());
     PublishLinkState(session, /*linkCameUp=*/linked);
-    if (!linked)
+    if (!linked || !StillWanted(session))
         return;
     if (const HWND window = session.keyWindow)
         DeviceRegisterKeyWindow(session, window);
     // Output posted during the pause waits in the worker's queue.
     Sleep(qorn::kLinkSettleMs);
+    if (!StillWanted(session))
+        return;
     ReadCellCount(session, forOpenCommand);
     // Whatever brought the link back, the display shows the host's latest
     // cells before anything else (nothing, if the host has written none).
@@ -103,6 +123,10 @@ void CarryOut(DriverSession& session, const LinkDecision& decision) {
     case LinkAction::kOpen:
         if (decision.reason == LinkReason::kWake)
             ReportToDebugger(L"the computer woke; the link is brought up again");
+        if (decision.reason == LinkReason::kSearchAnswer) { // its port is the session's now
+            wmemcpy(session.portNameW, session.foundPort, qorn::kPortNameChars + 1);
+            PublishLinkState(session);
+        }
         if (decision.action == LinkAction::kCloseThenOpen)
             CloseLink(session);
         LinkUp(session, decision.reason == LinkReason::kOpenCommand);
@@ -133,11 +157,7 @@ bool TakePortName(DriverSession& session, const char* name, int32_t length) {
 }
 
 uint64_t SuperviseLink(DriverSession& session) {
-    const CBrailleSampleDriver* driver = session.driver;
-    session.link.alive = driver->m_alive;
-    session.link.hostSuspended = driver->m_suspended != 0;
-    session.link.givenUp = session.abandoned;
-    session.link.lastHostCallMs = driver->m_lastOutputMs;
+    RefreshHostInputs(session);
     const LinkDecision decision = DecideLink(session.link, MonotonicMs());
     try {
         CarryOut(session, decision);
@@ -154,7 +174,7 @@ void TakeSearchAnswerOnceDone(DriverSession& session) {
         return;
     DiscoveryResult result;
     FinishDiscovery(session.search, 0, result); // a search past its bound finds nothing
-    wchar_t found[qorn::kPortNameChars + 1] = {};
+    wchar_t* found = session.foundPort;
     const int converted = result.completed ? MultiByteToWideChar(CP_ACP, 0, result.portName, -1,
                                                                  found, qorn::kPortNameChars + 1)
                                            : 0;
@@ -163,10 +183,6 @@ void TakeSearchAnswerOnceDone(DriverSession& session) {
                      L"device records and found on %ls",
                      session.portNameW,
                      other ? found : (converted > 1 ? L"that port" : L"no port"));
-    if (other) {
-        wmemcpy(session.portNameW, found, qorn::kPortNameChars + 1);
-        PublishLinkState(session);
-    }
     Answer(session, other);
 }
 

@@ -30,7 +30,7 @@ int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size);
 
 // Once the search under way has ended or its bound has run out: its answer,
 // as an event of the link's decision. A port other than the one tried that the
-// display's record names becomes the session's at once, for the next link-up.
+// display's record names becomes the session's when the decision acts on it.
 void TakeSearchAnswerOnceDone(DriverSession& session);
 // As the worker ends: lets go of a search under way.
 void LetGoOfSearch(DriverSession& session);

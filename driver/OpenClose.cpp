@@ -95,6 +95,7 @@ SessionRef StartOpenSession(CBrailleSampleDriver* driver, const LifecycleTurn& t
     const Deadline linkBound(qorn::kOpenLinkWaitMs);
     if (turn.CloseLeft())
         return SessionRef();
+    driver->m_suspended = 0; // the host's suspension of an earlier session ends here
     if (!OpenLinkOnWorker(*session, workingPort, linkBound)) {
         StopSession(*session, Deadline(qorn::kHostWaitBudgetMs));
         return SessionRef();
@@ -160,7 +161,6 @@ int32_t CBrailleSampleDriver::Open(const char* port, IBrailleHostCallback* callb
     RegisterNotifyWindowClass(g_moduleHandle); // fails harmlessly after the first Open
     SetKeyWindow(this, session.get(), CreateNotifyWindow(g_moduleHandle));
     m_opened = 1;
-    m_suspended = 0;
     RegisterKeyWindowOnWorker(*session, linkTimeLeftMs);
     // A Close left to this Open closes it again, with a bound of its own.
     return turn.End(Deadline(qorn::kHostWaitBudgetMs)) ? 0 : 1;

@@ -5,8 +5,12 @@
 #include "SampleDriver.h"
 #include "ScopedLock.h"
 
+namespace {
+std::atomic<uint64_t> g_sessionsMade{0};
+}
+
 DriverSession::DriverSession(CBrailleSampleDriver* owner)
-    : driver(owner), cellCount(owner->m_cellCount.load()),
+    : driver(owner), serial(++g_sessionsMade), cellCount(owner->m_cellCount.load()),
       statusCellCount(owner->m_statusCellCount.load()) {}
 
 DriverSession::~DriverSession() {

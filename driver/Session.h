@@ -36,6 +36,7 @@ struct DriverSession {
     ~DriverSession();
 
     CBrailleSampleDriver* const driver;
+    const uint64_t serial;   // one number per session of the process, never used again
     HANDLE thread = nullptr; // the worker; closed with the session
     DWORD threadId = 0;
     HANDLE ackEvent = nullptr; // set by the worker once its queue exists
@@ -45,6 +46,10 @@ struct DriverSession {
     // The host gave up waiting for the worker: once its call returns it makes
     // no more device calls, closes a link it opened, and ends.
     std::atomic<bool> abandoned{false};
+    std::atomic<bool> closing{false}; // Close has begun to stop the session
+    // The latest power broadcast, as the worker's power command takes it: the
+    // last word of a burst of sleep and wake events is the one that counts.
+    std::atomic<LinkEvent> latestPower{LinkEvent::kWake};
     std::atomic<long> openAnswer{kOpenUnanswered};
 
     // ---- Written by the worker, mirrored into the driver while current ----
@@ -56,6 +61,8 @@ struct DriverSession {
     // ---- The worker's own ----
     uint64_t shownVersion = 0; // of the latest cells the display took (0: not known)
     DiscoveryThread search;    // one under way (no handle: none)
+    wchar_t foundPort[qorn::kPortNameChars + 1] = {}; // what its answer named
+    uint64_t lastServiceMs = 0;
 };
 
 // A reference on a session.

@@ -37,11 +37,8 @@ void HandleCommand(DriverSession& session, const QueuedCommand& command) {
     case kCmdRelinkRequest:
         Apply(session, LinkEvent::kRelinkRequest);
         break;
-    case kCmdSleep:
-        Apply(session, LinkEvent::kSleep);
-        break;
-    case kCmdWake:
-        Apply(session, LinkEvent::kWake);
+    case kCmdPower:
+        Apply(session, session.latestPower);
         break;
     case kCmdWrite: // a write or a clear: the latest cells either way
         WriteLatestCells(session);
@@ -59,17 +56,28 @@ void HandleCommand(DriverSession& session, const QueuedCommand& command) {
     }
 }
 
+// The library is serviced on every tick, and between commands as often,
+// however many commands keep the worker busy.
+void Service(DriverSession& session) {
+    session.lastServiceMs = MonotonicMs();
+    DeviceService(session);
+}
+
 // Runs one command and the link's decision that follows it (any exception,
-// out of memory say, ends only that command), then releases its waiter: what
-// the command brought about is done by then. False once the quit command has run.
+// out of memory say, ends only that command), and releases its waiter: the
+// open, close and suspend commands once what they brought about is done,
+// any other at once. False once the quit command has run.
 bool RunCommand(DriverSession& session, QueuedCommand& command) {
     try {
         HandleCommand(session, command);
     } catch (...) {
     }
+    const int number = command.command();
+    if (number != kCmdOpen && number != kCmdClose && number != kCmdSuspend)
+        command.Finish();
     SuperviseLink(session);
     command.Finish();
-    return command.command() != kCmdQuit;
+    return number != kCmdQuit;
 }
 
 // One look at the worker's own queue: every command in it runs, in order.
@@ -77,6 +85,8 @@ bool RunQueuedCommands(DriverSession& session) {
     while (std::optional<QueuedCommand> command = session.commands.Pop()) {
         if (!RunCommand(session, *command))
             return false;
+        if (MonotonicMs() - session.lastServiceMs >= qorn::kServiceTimerMs)
+            Service(session);
     }
     return true;
 }
@@ -92,28 +102,27 @@ void AwaitWork(const DriverSession& session, uint64_t dueMs) {
                                 MWMO_INPUTAVAILABLE);
 }
 
-// Every message is a wake-up: after it, one look at the queue. Only the quit
-// command, or the host giving up on the worker, ends the loop; a WM_QUIT
-// posted by anyone is nothing. Any message but the service tick (a window or
-// timer of the device library's, or anyone's thread message) is dispatched.
-bool ServeMessages(UINT_PTR timer) {
-    bool ticked = false;
+// Every message is a wake-up: after it, one look at the queue, so no stream
+// of messages holds the commands back. Only the quit command, or the host
+// giving up on the worker, ends the loop; a WM_QUIT or any other thread
+// message posted by anyone is nothing. The tick services the library; a
+// message of a window or a timer callback on this thread is the library's,
+// and goes to it through the door like any call into it.
+void ServeOneMessage(DriverSession& session, UINT_PTR timer) {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.hwnd == nullptr && msg.message == WM_TIMER && timer != 0 && msg.wParam == timer)
-            ticked = true;
-        else
-            DispatchMessageA(&msg);
-    }
-    return ticked;
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        return;
+    if (msg.hwnd == nullptr && msg.message == WM_TIMER && timer != 0 && msg.wParam == timer)
+        Service(session);
+    else if (msg.hwnd != nullptr || (msg.message == WM_TIMER && msg.lParam != 0))
+        DeviceDispatch(session, msg);
 }
 
 void RunWorker(DriverSession& session, UINT_PTR timer) {
     uint64_t dueMs = kNeverDue;
     for (;;) {
         AwaitWork(session, dueMs);
-        if (ServeMessages(timer))
-            DeviceService(session);
+        ServeOneMessage(session, timer);
         TakeSearchAnswerOnceDone(session);
         if (!RunQueuedCommands(session) || session.abandoned)
             return;
@@ -186,6 +195,7 @@ bool AwaitWorkerReady(DriverSession& session, DWORD timeoutMs) {
 // the driver's no more. A worker that does not answer in time is stuck in the
 // device library: it is abandoned.
 void StopSession(DriverSession& session, const Deadline& deadline) {
+    session.closing = true; // from here on nothing brings the link up
     bool closed = false, quit = false;
     QueueCommandWithin(session, kCmdClose, nullptr, 0, deadline.Remaining(), &closed);
     WaitServingSentMessages(nullptr, Deadline(qorn::kStopPauseMs));

@@ -59,7 +59,7 @@ TEST(CommandChannel, CommandsKeepTheirOrderDataTerminatorAndFlag) {
 // A wake-up is asked for only by a command that finds the queue empty; one of
 // a kind that must not pile up is left out while one of its kind waits.
 TEST(CommandChannel, WakeUpsAndKindsThatMustNotPileUp) {
-    const int pushed[] = {kCmdWrite, kCmdWrite, kCmdSleep, kCmdNop, kCmdNop, kCmdSleep, kCmdWrite};
+    const int pushed[] = {kCmdWrite, kCmdWrite, kCmdPower, kCmdNop, kCmdNop, kCmdPower, kCmdWrite};
     CommandQueue queue;
     for (const int& command : pushed) {
         bool wake = false;
@@ -71,7 +71,7 @@ TEST(CommandChannel, WakeUpsAndKindsThatMustNotPileUp) {
     std::vector<int> popped;
     while (const std::optional<QueuedCommand> command = queue.Pop())
         popped.push_back(command->command());
-    EXPECT_EQ(popped, (std::vector<int>{kCmdWrite, kCmdSleep, kCmdNop, kCmdNop}));
+    EXPECT_EQ(popped, (std::vector<int>{kCmdWrite, kCmdPower, kCmdNop, kCmdNop}));
     bool wake = false;
     queue.Push(Command(kCmdWrite, nullptr, 0), &wake, CommandQueue::Repeats::kOncePerKind);
     EXPECT_TRUE(wake) << "the worker emptied its queue: the next command wakes it";

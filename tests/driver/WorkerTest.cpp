@@ -9,9 +9,17 @@ TEST_F(WorkerTest, RunsAboveNormalPriority) {
     EXPECT_EQ(GetThreadPriority(driver->m_hWorkerThread), THREAD_PRIORITY_ABOVE_NORMAL);
 }
 
-TEST_F(WorkerTest, EveryTickServicesTheLibrary) {
-    const int before = SimCountCalls(16);
+TEST_F(WorkerTest, EveryTickServicesTheLibraryEvenWhileWritesKeepItBusy) {
+    int before = SimCountCalls(16);
     EXPECT_TRUE(WaitFor([&] { return SimCountCalls(16) >= before + 5; }, 3000));
+    OpenOn("COM5");
+    SimSetDelay(3, 60); // the host writes faster than the display takes its writes
+    before = SimCountCalls(16);
+    const unsigned char cells[12] = {};
+    for (int i = 0; i < 50; ++i, Sleep(40))
+        driver->WriteCells(cells, 12);
+    SimSetDelay(3, 0);
+    EXPECT_GE(SimCountCalls(16) - before, 20) << "about 40 in 2 s";
 }
 
 TEST_F(WorkerTest, SlowOpenIsAwaitedThroughTicks) {

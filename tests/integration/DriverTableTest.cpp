@@ -159,6 +159,9 @@ TEST_F(DriverTest, ManufacturerNeedsSixteenBytesAndAGuid) {
     EXPECT_EQ(untouched.Data1, 0u);
 }
 
+constexpr int32_t kZero = 0;
+constexpr uint8_t kCells12[12] = {7};
+
 TEST_F(DriverTest, GeometryAndDeviceVersionFollowTheLink) {
     OpenWithoutDisplay();
     EXPECT_EQ(CallSlot<int32_t>(driver, kGetCellCount), 12);
@@ -180,6 +183,19 @@ TEST_F(DriverTest, GeometryAndDeviceVersionFollowTheLink) {
     EXPECT_EQ(asked[0].threadId, fields->m_workerThreadId); // the worker asks, the host waits
     SimSetResult(9, 0);
     EXPECT_EQ(CallSlot<int32_t>(driver, kGetDeviceVersion), 0);
+
+    // Its answer does not wait for a re-link decided right after its query
+    // (a failed write, the host silent past 5 s).
+    SimClearResult(9);
+    SimQueueResults(3, &kZero, 1);
+    driver->WriteCells(kCells12, 12);
+    host.Pump(4800);
+    SimSetDelay(9, 1000);
+    SimSetDelay(15, 1000);
+    const LARGE_INTEGER asking = Now();
+    EXPECT_EQ(CallSlot<int32_t>(driver, kGetDeviceVersion), 0x01FE02);
+    EXPECT_LT(MillisecondsSince(asking), 1800.0);
+    SimSetDelay(15, 0);
 }
 
 TEST_F(DriverTest, OutputSlotsThroughTheRawTable) {

@@ -102,7 +102,7 @@ TEST_F(DriverTest, OnlyTheDriversOwnWindowTurnsMessage1025IntoKeys) {
 
     // Other messages to the window behave as for any window.
     EXPECT_EQ(SendMessageA(window, WM_USER + 7, 0, 0), 0);
-    SendMessageA(window, 1025, 0, reinterpret_cast<LPARAM>(record));
+    EXPECT_EQ(SendMessageA(window, 1025, 0, reinterpret_cast<LPARAM>(record)), 0); // delivered
     ASSERT_EQ(host.keys.size(), 1u);
     EXPECT_EQ(host.keys[0].name, "LeftScroll");
 }

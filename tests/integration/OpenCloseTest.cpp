@@ -156,14 +156,16 @@ TEST_F(DriverTest, AnOpenThatOutlastsOpensWaitComesUpLaterWithTheLatestCells) {
 TEST_F(DriverTest, SuspendClosesTheLinkAndResumeDeliversKeysThroughANewWindow) {
     EXPECT_EQ(driver->SetSuspended(0), 0);       // no worker yet: nothing posted
     EXPECT_EQ(fields->m_hNotifyWindow, nullptr); // and no class to make a window of
+    const uint8_t cells[12] = {9};
+    driver->SetSuspended(1);
+    driver->WriteCells(cells, 12); // refused, and not silent: no retry while Open waits
 
-    OpenWithDisplay();
+    OpenWithDisplay(); // a suspension before Open does not carry into the session
     const HWND first = fields->m_hNotifyWindow;
     EXPECT_NE(driver->SetSuspended(1), 0);
     EXPECT_FALSE(IsWindow(first));
     EXPECT_EQ(fields->m_hNotifyWindow, nullptr);
     EXPECT_EQ(SimIsLinkOpen(), 0);
-    const uint8_t cells[12] = {9};
     const int writes = SimCountCalls(3);
     EXPECT_EQ(driver->WriteCells(cells, 12), 0); // refused while suspended
 
@@ -182,6 +184,11 @@ TEST_F(DriverTest, SuspendClosesTheLinkAndResumeDeliversKeysThroughANewWindow) {
     Press(0, 0x01, 0);
     ASSERT_EQ(host.keys.size(), 1u);
     EXPECT_EQ(host.keys[0].name, "LeftScroll");
+
+    driver->SetSuspended(1);
+    driver->Close();
+    driver->WriteCells(cells, 12);
+    OpenWithDisplay(); // nor a suspension that Close ended
 }
 
 TEST_F(DriverTest, AKeyPressedWhileCloseWaitsReachesTheHost) {

@@ -834,3 +834,38 @@ TEST_F(LifecycleTest, NoLinkIsOpenedAfterCloseHasToldTheWorkerToClose) {
     EXPECT_EQ(opensAfter, 0) << "a re-link request queued behind the close opened the link again";
     EXPECT_EQ(writesAfter, 0);
 }
+
+// A wake queued while the worker is busy in a slow write, then Close or
+// SetSuspended(1): the host has let go, and nothing brings the link up or
+// writes the host's cells after that.
+TEST_F(LifecycleTest, NoLinkUpFollowsTheHostLettingGoOfTheDisplay) {
+    for (const bool closes : {true, false}) {
+        SCOPED_TRACE(closes ? "Close" : "SetSuspended(1)");
+        OpenWithDisplay();
+        SimSetDelay(3, 600);
+        SimSetDelay(15, 1500);
+        const uint8_t cells[kCells] = {0x22};
+        driver->WriteCells(cells, kCells);
+        Sleep(50); // the worker inside the write
+        SendMessageA(fields->m_hNotifyWindow, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+        const int mark = SimCallCount();
+        const double letGoMs =
+            Timed([&] { closes ? driver->Close() : (void)driver->SetSuspended(1); });
+        SimSetDelay(3, 0);
+        SimSetDelay(15, 0);
+        SimEndDelays();
+        host.Pump(3000);
+        const size_t opens = SimCallsSince(mark, 15).size(), writes = SimCallsSince(mark, 3).size();
+
+        ReportRow("8 lifecycle",
+                  std::string("a wake queued while the worker is in a 0.6 s write, then ") +
+                      (closes ? "Close" : "SetSuspended(1)"),
+                  "returned after %.0f ms; opens after it %zu, writes after it %zu; link open: %s",
+                  letGoMs, opens, writes, SimIsLinkOpen() ? "YES" : "no");
+        EXPECT_LT(letGoMs, kHostCallBoundMs);
+        EXPECT_EQ(opens, 0u);
+        EXPECT_EQ(writes, 0u);
+        EXPECT_EQ(SimIsLinkOpen(), 0);
+        driver->Close();
+    }
+}

@@ -149,6 +149,28 @@ TEST_F(PowerEventTest, TheSuspendBroadcastClosesTheLinkUntilTheWakesBringItBackO
     EXPECT_TRUE(key);
 }
 
+// A wake, a sleep and a wake reach the worker while it is busy in a slow
+// service call, the link down: the last word, the computer awake, counts.
+TEST_F(PowerEventTest, OfABurstOfPowerEventsTheLastWordCounts) {
+    OpenWithoutDisplay();
+    SimSetPresent(1);
+    SimSetDelay(16, 700);
+    Sleep(300); // the worker inside a service call
+    for (WPARAM event : {PBT_APMRESUMEAUTOMATIC, PBT_APMSUSPEND, PBT_APMRESUMESUSPEND})
+        SendMessageA(fields->m_hNotifyWindow, WM_POWERBROADCAST, event, 0);
+    SimSetDelay(16, 0);
+    const int mark = SimCallCount();
+    host.Pump(3500);
+    const bool open = SimIsLinkOpen() == 1 && fields->m_linkUp == 1;
+    const size_t closes = SimCallsSince(mark, 2).size();
+
+    ReportRow("2 faults",
+              "wake, sleep and wake while the worker is busy in a 0.7 s service call, link down",
+              "link up 3.5 s after the last wake: %s; closes %zu", open ? "yes" : "NO", closes);
+    EXPECT_TRUE(open);
+    EXPECT_EQ(closes, 0u);
+}
+
 // Another program broadcasting sleep events, wake events or both in turn,
 // every 100 ms for 8 s, while the host writes every 50 ms.
 TEST_F(PowerEventTest, APowerBroadcastLoopCostsAtMostOneCloseAndOneOpenPerFiveSeconds) {
