@@ -78,31 +78,21 @@ int32_t CBrailleSampleDriver::WriteStatusCells(const unsigned char* cells, int32
     return PostCommand(this, kCmdWriteStatus, cells, length);
 }
 
-namespace {
-// Writes the cells if the link is up; the result is an event of the link's
-// decision. True when the display took them.
-bool WriteCellsToDevice(DriverSession& session, const uint8_t* cells, int32_t count) {
-    if (!LinkIsUp(session.link))
-        return false;
-    const bool written = DeviceWriteCells(session, static_cast<uint8_t>(count & 0xFF), cells) >= 1;
+void WriteLatestCells(DriverSession& session) {
+    // The worker's own copy: the library may keep reading it for as long as
+    // its call lasts, whatever the host writes meanwhile. A write command right
+    // behind a link-up finds its cells already shown.
+    std::vector<uint8_t> cells;
+    uint64_t version = 0;
+    if (!LinkIsUp(session.link) || !session.driver->m_latestCells.CopyOut(&cells, &version) ||
+        version == session.shownVersion)
+        return;
+    const auto count = static_cast<uint8_t>(cells.size() & 0xFF);
+    const bool written = DeviceWriteCells(session, count, cells.data()) >= 1;
+    // The result is an event of the link's decision.
     ApplyLinkEvent(session.link, written ? LinkEvent::kWriteSucceeded : LinkEvent::kWriteFailed,
                    MonotonicMs());
     PublishLinkState(session);
-    return written;
-}
-} // namespace
-
-void WriteLatestCells(DriverSession& session) {
-    // The worker's own copy: the library may keep reading it for as long as
-    // its call lasts, whatever the host writes meanwhile.
-    std::vector<uint8_t> cells;
-    uint64_t version = 0;
-    if (!session.driver->m_latestCells.CopyOut(&cells, &version))
-        return;
-    // A write command right behind a link-up finds its cells already shown.
-    if (version == session.shownVersion)
-        return;
-    const int32_t count = static_cast<int32_t>(cells.size());
-    if (WriteCellsToDevice(session, cells.data(), count))
+    if (written)
         session.shownVersion = version;
 }

@@ -36,11 +36,9 @@ void ReportToDebugger(const wchar_t* format, ...) {
 }
 
 void ReportContainedFault(int ordinal, DWORD exceptionCode) {
-    if (ordinal == 0) // a message to the library's own window or timer
-        ReportToDebugger(L"device library window raised %ls 0x%08lX; the message is dropped",
-                         FaultKind(exceptionCode), static_cast<unsigned long>(exceptionCode));
-    else
-        ReportToDebugger(L"device library ordinal %d raised %ls 0x%08lX; taken as the call failing",
-                         ordinal, FaultKind(exceptionCode),
-                         static_cast<unsigned long>(exceptionCode));
+    wchar_t where[32] = L"window or timer"; // ordinal 0: a message to one of its own
+    if (ordinal != 0)
+        swprintf(where, 32, L"ordinal %d", ordinal);
+    ReportToDebugger(L"device library %ls raised %ls 0x%08lX; taken as the call failing", where,
+                     FaultKind(exceptionCode), static_cast<unsigned long>(exceptionCode));
 }

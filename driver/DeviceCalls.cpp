@@ -16,7 +16,6 @@ constexpr int32_t kSizeNotReady = -1;
 constexpr int32_t kFailedWrite = 0;
 constexpr int32_t kNoDeviceData = 0;
 constexpr int32_t kIgnored = 0; // ordinals 14, 16 and 2: nobody reads the result
-constexpr int kDispatched = 0;  // the "ordinal" of a message to the library's window or timer
 
 // Only workers take it, one device call at a time; never held across anything else.
 SRWLOCK g_deviceLock = SRWLOCK_INIT;
@@ -136,8 +135,8 @@ void DeviceService(DriverSession& session) {
 
 void DeviceDispatch(DriverSession& session, const MSG& message) {
     CallDevice(
-        session, kDispatched, [&] { return static_cast<int32_t>(DispatchMessageA(&message)); },
-        kIgnored);
+        session, 0 /* no ordinal: a window or timer of its own */,
+        [&] { return static_cast<int32_t>(DispatchMessageA(&message)); }, kIgnored);
 }
 
 void DeviceCloseLink(DriverSession& session) {

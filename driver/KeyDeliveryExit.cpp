@@ -1,37 +1,14 @@
-#include "KeyDeliveryExit.h"
-
-#include "../common/Parameters.h"
-#include "ModulePin.h"
-
-namespace {
-
-// Runs on a pool thread, in the driver's code, which the hold keeps loaded
-// until this callback has returned. A thread that has not left within the
-// bound keeps the hold and its event: nothing goes from under it.
-void CALLBACK LetGoOnceLeft(PTP_CALLBACK_INSTANCE instance, void* left) {
-    if (WaitForSingleObject(left, qorn::kKeyExitWaitMs) != WAIT_OBJECT_0)
-        return;
-    CloseHandle(left);
-    if (const HMODULE module = OwnModule())
-        FreeLibraryWhenCallbackReturns(instance, module);
-}
-
-} // namespace
-
-bool HoldDriverForKeyDelivery() {
-    return PinOwnModule() != nullptr;
-}
-
-// Manual reset: SignalObjectAndWait's wait on the event it has just set ends
-// at once with WAIT_OBJECT_0, whether or not the pool thread woke first.
-HANDLE ArrangeKeyDeliveryExit() {
-    const HANDLE left = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (left != nullptr && !TrySubmitThreadpoolCallback(LetGoOnceLeft, left, nullptr)) {
-        CloseHandle(left);
-        return nullptr;
-    }
-    return left;
-}
+// How a key delivery leaves the driver. The host's callbacks run while the
+// window's thread is inside the driver's code, and a host may close and free
+// the driver from another thread meanwhile; so a delivery holds the driver
+// library loaded, and lets go of it only once its thread has left the
+// driver's code. The window procedure's last act is a tail call of the
+// system's SignalObjectAndWait on an event of the delivery's own, which
+// answers the message with WAIT_OBJECT_0 (0) from the system's code; a
+// thread-pool callback waiting for that event lets go of the hold as it
+// returns (FreeLibraryWhenCallbackReturns).
+//
+// The window procedure itself; its body and the way out are in KeyInput.cpp.
 
 // LRESULT NotifyWindowProc(HWND, UINT, WPARAM, LPARAM): calls the body with a
 // fifth argument, the address of an event it may set. When it did, the frame

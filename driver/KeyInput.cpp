@@ -6,7 +6,7 @@
 #include "DeviceLibrary.h"
 #include "ExceptionShield.h"
 #include "HostWait.h"
-#include "KeyDeliveryExit.h"
+#include "ModulePin.h"
 #include "KeyNames.h"
 #include "NotifyWindow.h"
 #include "SampleDriver.h"
@@ -31,6 +31,32 @@ LRESULT OnPowerBroadcast(CBrailleSampleDriver* driver, WPARAM event) {
         QueueCommandOnce(*session, kCmdPower);
     }
     return TRUE;
+}
+
+// The way out of a key delivery (KeyDeliveryExit.cpp) runs this on a pool
+// thread, in the driver's code, which the delivery's hold keeps loaded until
+// it has returned. A thread that has not left within the bound keeps the hold
+// and its event: nothing goes from under it.
+void CALLBACK LetGoOnceLeft(PTP_CALLBACK_INSTANCE instance, void* left) {
+    if (WaitForSingleObject(left, qorn::kKeyExitWaitMs) != WAIT_OBJECT_0)
+        return;
+    CloseHandle(left);
+    if (const HMODULE module = OwnModule())
+        FreeLibraryWhenCallbackReturns(instance, module);
+}
+
+// The event a delivery that holds the library signals as it leaves, after
+// which a pool thread lets go of the hold; null when that cannot be arranged
+// (the hold is then kept for the rest of the process, which is safe). Manual
+// reset: SignalObjectAndWait's wait on the event it has just set ends at once
+// with WAIT_OBJECT_0, whether or not the pool thread woke first.
+HANDLE ArrangeKeyDeliveryExit() {
+    const HANDLE left = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (left != nullptr && !TrySubmitThreadpoolCallback(LetGoOnceLeft, left, nullptr)) {
+        CloseHandle(left);
+        return nullptr;
+    }
+    return left;
 }
 
 // Runs of the window procedure's work under way, on whichever thread. A Close
@@ -75,7 +101,7 @@ void AwaitWindowProcedure(const Deadline& deadline, DWORD leaveMs) {
 }
 
 // The window procedure's work. A key delivery holds the driver library loaded
-// until its thread has left the driver's code (*leaving, KeyDeliveryExit.h),
+// until its thread has left the driver's code (*leaving, KeyDeliveryExit.cpp),
 // which answers the message with 0.
 extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                         HANDLE* leaving) {
@@ -87,7 +113,7 @@ extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam
         return DefWindowProcA(window, message, wParam, lParam);
     KeyEvent keys;
     if (g_driver.m_pHostCallback != nullptr && ReadKeyRecord(lParam, &keys)) {
-        const bool held = HoldDriverForKeyDelivery();
+        const bool held = PinOwnModule() != nullptr;
         g_driver.OnBrailleKey(&keys);
         if (held)
             *leaving = ArrangeKeyDeliveryExit();

@@ -1,10 +1,12 @@
 // The one decision about a session's link to the display: when it opens,
 // closes, is brought up again and when the display is looked for. Every
-// reason to act (a tick, a write's result, a refused write, a resume, sleep,
-// wake, a search's answer, the open and close commands) is an event that
-// updates the state below; the worker then asks DecideLink what to do, and
-// nothing else opens or closes the link. Plain functions of the state and the
-// time: no system call, no device call.
+// reason to act (the open, close and suspend commands, a resume, a refused
+// write's request, sleep, wake, the time passing) is an event the worker hands
+// DecideLink, which notes it in the state below and answers what to do;
+// nothing else opens or closes the link. The outcomes of what the worker did
+// (a write's result, an attempt's, a search's answer) are noted alone. Plain
+// functions of the state, the event and the time: no system call, no device
+// call.
 #pragma once
 
 #include <cstdint>
@@ -19,14 +21,7 @@ struct LinkState {
     bool closing = false;        // Close has begun to stop the session
     bool givenUp = false;        // the host gave up on the session's worker
     uint64_t lastHostCallMs = 0; // the host's latest output call
-
-    // ---- Requests waiting for the decision ----
-    bool openAsked = false;    // the open command: the link opens anew on its port
-    bool relinkAsked = false;  // a resume or a refused write: a link down or stale comes up
-    bool suspendAsked = false; // the suspend command: a link that is up closes
-    bool closeOwed = false;    // the close command: the library closes whatever it holds
-    bool sleepAsked = false;   // the computer goes to sleep
-    bool wakeDue = false;      // the computer woke: one forced re-link
+    bool wakeDue = false;        // the computer woke: one forced re-link, once spaced
 
     // ---- The link ----
     LinkCondition link = LinkCondition::kDown;
@@ -44,16 +39,16 @@ struct LinkState {
     bool hasPort = false;
     bool searchRunning = false;
     uint64_t lastSearchMs = 0;
-    bool answerWaiting = false;        // a search has answered, not yet acted on
-    bool answerNamesOtherPort = false; // the display's record names a port other than the one tried
+    bool answerWaiting = false; // the display's record names a port other than the one tried
 };
 
-// kOpenOnPort and kOpenWithoutPort: the open command, with a port name the
-// library can take or with none. kRelinkRequest: the host's output calls keep
-// being refused. kLinkCameUp and kLinkFailed: an attempt to bring the link up,
-// and how it ended. kSearchFoundOtherPort: the display's record names another
-// port than the one tried; kSearchFoundNothingNew: it names that one, or none.
+// kTick: nothing new but the time. kOpenOnPort and kOpenWithoutPort: the open
+// command, with a port name the library can take or with none. kRelinkRequest: the host's output
+// calls keep being refused. kLinkCameUp and kLinkFailed: an attempt to bring the link up, and how
+// it ended. kSearchFoundOtherPort: the display's record names another port than the one tried;
+// kSearchFoundNothingNew: it names that one, or none.
 enum class LinkEvent : uint8_t {
+    kTick,
     kOpenOnPort,
     kOpenWithoutPort,
     kClose,
@@ -73,40 +68,30 @@ enum class LinkEvent : uint8_t {
 
 enum class LinkAction : uint8_t { kNone, kOpen, kClose, kCloseThenOpen, kStartSearch };
 
-// Why, for the debugger and the tests. kHostLetGo: the host closed or
-// suspended the display, or gave up on the worker; kRequest: a resume or a
-// re-link request; kSearchAnswer: the link comes up on the port a search found.
-enum class LinkReason : uint8_t {
-    kNothingDue,
-    kHostLetGo,
-    kOpenCommand,
-    kSleep,
-    kWake,
-    kSearchAnswer,
-    kRequest,
-    kWriteFailures,
-    kHostSilent,
-    kSearch
-};
+// What the worker needs to know of why: the open command's link-up (which Open
+// may wait for), the close before sleep and the re-link after a wake (told to
+// a debugger), the link-up on the port a search found (which it takes first).
+enum class LinkReason : uint8_t { kOther, kOpenCommand, kSleep, kWake, kSearchAnswer };
 
 constexpr uint64_t kNeverDue = UINT64_MAX;
 
 struct LinkDecision {
     LinkAction action = LinkAction::kNone;
-    LinkReason reason = LinkReason::kNothingDue;
+    LinkReason reason = LinkReason::kOther;
     // When to decide again at the latest if no event comes first: at once
     // after an action, kNeverDue when nothing waits for time to pass.
     uint64_t dueMs = kNeverDue;
 };
 
+// Notes an event in the state without deciding (the outcomes of an action).
 void ApplyLinkEvent(LinkState& state, LinkEvent event, uint64_t nowMs);
 
 // Opened, not suspended by the host, not closing, not given up on.
 bool HostWantsLink(const LinkState& state);
 
-// The next action, recorded in the state as taken (the requests it answers
-// are consumed, its spacing starts). Outcomes come back as events.
-LinkDecision DecideLink(LinkState& state, uint64_t nowMs);
+// Notes the event, then answers the next action, recorded in the state as
+// taken (its spacing starts). Outcomes come back as events to note.
+LinkDecision DecideLink(LinkState& state, LinkEvent event, uint64_t nowMs);
 
 inline bool LinkIsUp(const LinkState& state) {
     return state.link != LinkCondition::kDown;

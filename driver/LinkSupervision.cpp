@@ -16,12 +16,11 @@ namespace {
 
 // The inputs of the decision that the host's threads change.
 void RefreshHostInputs(DriverSession& session) {
-    const CBrailleSampleDriver* driver = session.driver;
-    session.link.alive = driver->m_alive;
-    session.link.hostSuspended = driver->m_suspended != 0;
+    session.link.alive = session.driver->m_alive;
+    session.link.hostSuspended = session.driver->m_suspended != 0;
     session.link.closing = session.closing;
     session.link.givenUp = session.abandoned;
-    session.link.lastHostCallMs = driver->m_lastOutputMs;
+    session.link.lastHostCallMs = session.driver->m_lastOutputMs;
 }
 
 // After a wait in the library the host may no longer want the link (it
@@ -44,16 +43,11 @@ int32_t OpenOnPortName(DriverSession& session) {
     return result;
 }
 
-// A display that reports no cells fails the Open that waits for it. After that
-// (a re-link, or an open that Open stopped waiting for) the host already counts
-// on the cells it was told of, so the count stays.
-void TakeNoCells(DriverSession& session, bool forOpenCommand) {
-    if (forOpenCommand && session.openAnswer.exchange(kOpenSawNoCells) != kOpenGaveUp)
-        session.cellCount = 0;
-}
-
 // Polls the display size; if every poll fails the cell count stays as it is
-// (12 from the open command, or what an earlier link reported).
+// (12 from the open command, or what an earlier link reported). A display that
+// reports no cells fails the Open that waits for it; after that (a re-link, or
+// an open that Open stopped waiting for) the host already counts on the cells
+// it was told of, so the count stays.
 void ReadCellCount(DriverSession& session, bool forOpenCommand) {
     for (int attempt = 0; attempt < qorn::kSizePollAttempts; ++attempt) {
         uint8_t first = 0, second = 0;
@@ -61,8 +55,8 @@ void ReadCellCount(DriverSession& session, bool forOpenCommand) {
             const int32_t cells = std::min(first, second);
             if (cells > 0)
                 session.cellCount = cells;
-            else
-                TakeNoCells(session, forOpenCommand);
+            else if (forOpenCommand && session.openAnswer.exchange(kOpenSawNoCells) != kOpenGaveUp)
+                session.cellCount = 0;
             PublishLinkState(session);
             return;
         }
@@ -107,31 +101,24 @@ void Answer(DriverSession& session, bool otherPort) {
 }
 
 void CarryOut(DriverSession& session, const LinkDecision& decision) {
-    switch (decision.action) {
-    case LinkAction::kNone:
-        return;
-    case LinkAction::kStartSearch: // never WMI, which may open other devices' ports
-        if (!StartDiscovery(session.search, SearchStages::kRecordsOnly))
-            Answer(session, false); // a search that cannot start finds nothing new
-        return;
-    case LinkAction::kClose:
-        if (decision.reason == LinkReason::kSleep)
-            ReportToDebugger(L"the computer goes to sleep; the link is closed");
-        CloseLink(session);
-        return;
-    case LinkAction::kCloseThenOpen:
-    case LinkAction::kOpen:
-        if (decision.reason == LinkReason::kWake)
-            ReportToDebugger(L"the computer woke; the link is brought up again");
-        if (decision.reason == LinkReason::kSearchAnswer) { // its port is the session's now
-            wmemcpy(session.portNameW, session.foundPort, qorn::kPortNameChars + 1);
-            PublishLinkState(session);
-        }
-        if (decision.action == LinkAction::kCloseThenOpen)
-            CloseLink(session);
-        LinkUp(session, decision.reason == LinkReason::kOpenCommand);
-        return;
+    const LinkAction action = decision.action;
+    if (decision.reason == LinkReason::kSleep)
+        ReportToDebugger(L"the computer goes to sleep; the link is closed");
+    if (decision.reason == LinkReason::kWake)
+        ReportToDebugger(L"the computer woke; the link is brought up again");
+    if (decision.reason == LinkReason::kSearchAnswer) { // its port is the session's now
+        wmemcpy(session.portNameW, session.foundPort, qorn::kPortNameChars + 1);
+        PublishLinkState(session);
     }
+    // Never WMI, which may open other devices' ports; a search that cannot
+    // start finds nothing new.
+    if (action == LinkAction::kStartSearch &&
+        !StartDiscovery(session.search, SearchStages::kRecordsOnly))
+        Answer(session, false);
+    if (action == LinkAction::kClose || action == LinkAction::kCloseThenOpen)
+        CloseLink(session);
+    if (action == LinkAction::kOpen || action == LinkAction::kCloseThenOpen)
+        LinkUp(session, decision.reason == LinkReason::kOpenCommand);
 }
 
 } // namespace
@@ -156,9 +143,9 @@ bool TakePortName(DriverSession& session, const char* name, int32_t length) {
     return converted > 0;
 }
 
-uint64_t SuperviseLink(DriverSession& session) {
+uint64_t SuperviseLink(DriverSession& session, LinkEvent event) {
     RefreshHostInputs(session);
-    const LinkDecision decision = DecideLink(session.link, MonotonicMs());
+    const LinkDecision decision = DecideLink(session.link, event, MonotonicMs());
     try {
         CarryOut(session, decision);
     } catch (...) {

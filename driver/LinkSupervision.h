@@ -14,15 +14,18 @@
 
 #include <cstdint>
 
+#include "LinkPolicy.h"
+
 struct DriverSession;
 
 // Stores the narrow port name (length bytes) that the open command brought.
 // False when it gives no name the library can take (empty, or too long).
 bool TakePortName(DriverSession& session, const char* name, int32_t length);
 
-// After every event: asks the decision and carries out what it answers.
-// Returns when the next decision is due at the latest (kNeverDue: none).
-uint64_t SuperviseLink(DriverSession& session);
+// After every event (kTick: the time passing): asks the decision and carries
+// out what it answers. Returns when the next decision is due at the latest
+// (kNeverDue: none).
+uint64_t SuperviseLink(DriverSession& session, LinkEvent event);
 
 // The text before the first ':' of a port name, when there is such a text
 // (the ':' not first); else 0. Writes at most size wide characters with the terminator.

@@ -5,9 +5,7 @@
 #include "SampleDriver.h"
 #include "ScopedLock.h"
 
-namespace {
-std::atomic<uint64_t> g_sessionsMade{0};
-}
+static std::atomic<uint64_t> g_sessionsMade{0};
 
 DriverSession::DriverSession(CBrailleSampleDriver* owner)
     : driver(owner), serial(++g_sessionsMade), cellCount(owner->m_cellCount.load()),

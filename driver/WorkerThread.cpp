@@ -14,32 +14,24 @@
 
 namespace {
 
-void Apply(DriverSession& session, LinkEvent event) {
-    ApplyLinkEvent(session.link, event, MonotonicMs());
-}
-
-// Each command is an event of the link's decision, or a device call of its own.
-void HandleCommand(DriverSession& session, const QueuedCommand& command) {
+// Each command is a device call of its own, or an event of the link's
+// decision, which it answers.
+LinkEvent HandleCommand(DriverSession& session, const QueuedCommand& command) {
     switch (command.command()) {
     case kCmdOpen:
         session.cellCount = qorn::kDefaultCellCount;
         session.statusCellCount = 0;
-        Apply(session, TakePortName(session, command.data(), command.length())
-                           ? LinkEvent::kOpenOnPort
-                           : LinkEvent::kOpenWithoutPort);
-        break;
+        return TakePortName(session, command.data(), command.length())
+                   ? LinkEvent::kOpenOnPort
+                   : LinkEvent::kOpenWithoutPort;
     case kCmdClose:
-        Apply(session, LinkEvent::kClose);
-        break;
+        return LinkEvent::kClose;
     case kCmdSuspend:
-        Apply(session, command.length() != 0 ? LinkEvent::kSuspend : LinkEvent::kResume);
-        break;
+        return command.length() != 0 ? LinkEvent::kSuspend : LinkEvent::kResume;
     case kCmdRelinkRequest:
-        Apply(session, LinkEvent::kRelinkRequest);
-        break;
+        return LinkEvent::kRelinkRequest;
     case kCmdPower:
-        Apply(session, session.latestPower);
-        break;
+        return session.latestPower;
     case kCmdWrite: // a write or a clear: the latest cells either way
         WriteLatestCells(session);
         break;
@@ -54,6 +46,7 @@ void HandleCommand(DriverSession& session, const QueuedCommand& command) {
     default: // quit, no-op and status writes: releasing the command is all
         break;
     }
+    return LinkEvent::kTick;
 }
 
 // The library is serviced on every tick, and between commands as often,
@@ -68,14 +61,15 @@ void Service(DriverSession& session) {
 // open, close and suspend commands once what they brought about is done,
 // any other at once. False once the quit command has run.
 bool RunCommand(DriverSession& session, QueuedCommand& command) {
+    LinkEvent event = LinkEvent::kTick;
     try {
-        HandleCommand(session, command);
+        event = HandleCommand(session, command);
     } catch (...) {
     }
     const int number = command.command();
     if (number != kCmdOpen && number != kCmdClose && number != kCmdSuspend)
         command.Finish();
-    SuperviseLink(session);
+    SuperviseLink(session, event);
     command.Finish();
     return number != kCmdQuit;
 }
@@ -89,17 +83,6 @@ bool RunQueuedCommands(DriverSession& session) {
             Service(session);
     }
     return true;
-}
-
-// Waits for a message, the end of a search under way, or the time the next
-// decision is due, whichever comes first.
-void AwaitWork(const DriverSession& session, uint64_t dueMs) {
-    HANDLE search = session.search.handle;
-    const uint64_t now = MonotonicMs();
-    const DWORD waitMs =
-        dueMs == kNeverDue ? INFINITE : static_cast<DWORD>(dueMs > now ? dueMs - now : 0);
-    MsgWaitForMultipleObjectsEx(search != nullptr ? 1 : 0, &search, waitMs, QS_ALLINPUT,
-                                MWMO_INPUTAVAILABLE);
 }
 
 // Every message is a wake-up: after it, one look at the queue, so no stream
@@ -121,12 +104,18 @@ void ServeOneMessage(DriverSession& session, UINT_PTR timer) {
 void RunWorker(DriverSession& session, UINT_PTR timer) {
     uint64_t dueMs = kNeverDue;
     for (;;) {
-        AwaitWork(session, dueMs);
+        // A message, the end of a search under way, or the next decision's time.
+        HANDLE search = session.search.handle;
+        const uint64_t now = MonotonicMs();
+        const DWORD waitMs =
+            dueMs == kNeverDue ? INFINITE : static_cast<DWORD>(dueMs > now ? dueMs - now : 0);
+        MsgWaitForMultipleObjectsEx(search != nullptr ? 1 : 0, &search, waitMs, QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
         ServeOneMessage(session, timer);
         TakeSearchAnswerOnceDone(session);
         if (!RunQueuedCommands(session) || session.abandoned)
             return;
-        dueMs = SuperviseLink(session);
+        dueMs = SuperviseLink(session, LinkEvent::kTick);
     }
 }
 
