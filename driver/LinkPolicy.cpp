@@ -27,17 +27,6 @@ LinkDecision BringUp(LinkState& state, LinkReason reason, uint64_t nowMs) {
     return up ? Act(LinkAction::kClose, reason, nowMs) : DecideWhatIsDue(state, nowMs);
 }
 
-// The host does not want the link: nothing opens it, a wake is void (a
-// resume or an Open starts afresh), a search's answer is kept for the next
-// link-up. The close command has the library close its link, up or not;
-// unloading, or given up on, nothing more reaches the library.
-LinkDecision LetGo(LinkState& state, LinkEvent event, uint64_t nowMs) {
-    state.wakeDue = false;
-    const bool close =
-        state.alive && !state.givenUp && (event == LinkEvent::kClose || LinkIsUp(state));
-    return close ? Act(LinkAction::kClose, LinkReason::kOther, nowMs) : LinkDecision{};
-}
-
 // Sleep closes the link once: further sleep events add nothing until a wake,
 // a resume or an Open, and a close follows a forced close only after the
 // spacing. Attempts to bring the link back count their spacing from here.
@@ -173,16 +162,25 @@ void ApplyLinkEvent(LinkState& state, LinkEvent event, uint64_t nowMs) {
 
 LinkDecision DecideLink(LinkState& state, LinkEvent event, uint64_t nowMs) {
     ApplyLinkEvent(state, event, nowMs);
-    if (!HostWantsLink(state))
-        return LetGo(state, event, nowMs);
+    // Unloading, or given up on: nothing more reaches the library. The close
+    // command has the library close its link, up or not, and the suspend
+    // command a link that is up, in their turn behind the commands queued
+    // before them (a write of the host's cells, say).
+    const bool libraryOpen = state.alive && !state.givenUp;
+    if (libraryOpen && event == LinkEvent::kClose)
+        return Act(LinkAction::kClose, LinkReason::kOther, nowMs);
+    if (libraryOpen && event == LinkEvent::kSuspend && LinkIsUp(state))
+        return Act(LinkAction::kClose, LinkReason::kOther, nowMs);
+    // The host does not want the link: nothing opens it, a wake is void (a
+    // resume or an Open starts afresh), a search's answer is kept.
+    if (!HostWantsLink(state)) {
+        state.wakeDue = false;
+        return LinkDecision{};
+    }
     switch (event) {
     case LinkEvent::kOpenOnPort:
     case LinkEvent::kOpenWithoutPort: // the link opens anew
         return BringUp(state, LinkReason::kOpenCommand, nowMs);
-    case LinkEvent::kSuspend: // the suspend command closes a link that is up
-        if (LinkIsUp(state))
-            return Act(LinkAction::kClose, LinkReason::kOther, nowMs);
-        break;
     case LinkEvent::kResume:
     case LinkEvent::kRelinkRequest: // a link down or stale comes up
         if (state.link != LinkCondition::kUp)

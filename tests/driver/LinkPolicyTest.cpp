@@ -84,10 +84,11 @@ const Row kRows[] = {
       {10010, {}, A::kOpen, 0},
       {11010, {E::kLinkCameUp, E::kWriteFailed}, A::kNone, 5000},
       {16010, {}, A::kCloseThenOpen, 0}}},
-    {"suspended by the host: the link closes, no event opens it, a search's answer waits for "
-     "the resume (the answer while suspended)",
+    {"suspended by the host: the suspend command closes the link, no event opens it, a search's "
+     "answer waits for the resume (the answer while suspended)",
      From::kUp,
-     {{0, {}, A::kClose, 0, 1},
+     {{0, {}, A::kNone, kNever, 1},
+      {5, {E::kSuspend}, A::kClose, 0},
       {10,
        {E::kLinkClosed, E::kRelinkRequest, E::kWake, E::kSearchFoundOtherPort},
        A::kNone,
