@@ -91,10 +91,7 @@ bool RunQueuedCommands(DriverSession& session) {
 // message posted by anyone is nothing. The tick services the library; a
 // message of a window or a timer callback on this thread is the library's,
 // and goes to it through the door like any call into it.
-void ServeOneMessage(DriverSession& session, UINT_PTR timer) {
-    MSG msg;
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-        return;
+void ServeMessage(DriverSession& session, UINT_PTR timer, const MSG& msg) {
     if (msg.hwnd == nullptr && msg.message == WM_TIMER && timer != 0 && msg.wParam == timer)
         Service(session);
     else if (msg.hwnd != nullptr || (msg.message == WM_TIMER && msg.lParam != 0))
@@ -104,14 +101,18 @@ void ServeOneMessage(DriverSession& session, UINT_PTR timer) {
 void RunWorker(DriverSession& session, UINT_PTR timer) {
     uint64_t dueMs = kNeverDue;
     for (;;) {
-        // A message, the end of a search under way, or the next decision's time.
-        HANDLE search = session.search.handle;
+        // The next message; when the next decision is due before the next
+        // tick, at most until then. A search under way is looked at each turn.
+        MSG msg;
         const uint64_t now = MonotonicMs();
-        const DWORD waitMs =
-            dueMs == kNeverDue ? INFINITE : static_cast<DWORD>(dueMs > now ? dueMs - now : 0);
-        MsgWaitForMultipleObjectsEx(search != nullptr ? 1 : 0, &search, waitMs, QS_ALLINPUT,
-                                    MWMO_INPUTAVAILABLE);
-        ServeOneMessage(session, timer);
+        if (dueMs >= now + qorn::kServiceTimerMs) {
+            if (GetMessageA(&msg, nullptr, 0, 0) != -1)
+                ServeMessage(session, timer, msg);
+        } else if (MsgWaitForMultipleObjectsEx(0, nullptr, DWORD(dueMs > now ? dueMs - now : 0),
+                                               QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 &&
+                   PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ServeMessage(session, timer, msg);
+        }
         TakeSearchAnswerOnceDone(session);
         if (!RunQueuedCommands(session) || session.abandoned)
             return;
