@@ -319,6 +319,7 @@ void PrintFloors() {
         "\nFloors, measured in this run on the same machine:\n"
         "  host cost      bare PostThreadMessageA of a 12-cell message\n"
         "  -> ordinal 3   bare post to a thread waiting in GetMessageA, until it runs\n"
+        "                 (the poster waiting on a condition variable, as for the display)\n"
         "  version        the same post, and the wait until that thread sets an event\n"
         "  -> KeyPressed  bare SendMessageA from another thread into this waiting thread\n"
         "  throughput     the same SendMessageA, back to back\n"

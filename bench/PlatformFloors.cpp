@@ -17,6 +17,8 @@ constexpr UINT kSentMessage = WM_APP + 10;   // to the floor window
 
 const unsigned char kTwelveCells[kBenchCells] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
 
+enum class Watch { kEvent, kConditionVariable };
+
 // A thread that takes thread messages the way the driver's worker does
 // (GetMessageA at above-normal priority) and does no work for them.
 class MessageReceiver {
@@ -43,10 +45,25 @@ public:
             free(copy);
         return posted;
     }
-    // Returns the ticks at which the receiver took the marker.
-    int64_t PostMarkerAndWait() {
+    // Returns the ticks at which the receiver took the marker. The poster
+    // waits on an event, as a host waits for its ticket, or on a condition
+    // variable, as the benchmark waits for a call of the simulated display:
+    // how the poster sleeps changes how soon a receiver wakes on this machine
+    // (tens of microseconds), so each floor waits as its figure does.
+    int64_t PostMarkerAndWait(Watch watch = Watch::kEvent) {
+        watch_ = watch;
+        if (watch == Watch::kEvent) {
+            PostThreadMessageA(thread_.Id(), kMarkerMessage, 0, 0);
+            taken_.Wait(30000);
+            return takenTicks_.load();
+        }
+        AcquireSRWLockExclusive(&lock_);
+        const int64_t before = markersTaken_;
         PostThreadMessageA(thread_.Id(), kMarkerMessage, 0, 0);
-        taken_.Wait(30000);
+        while (markersTaken_ == before &&
+               SleepConditionVariableSRW(&markerTaken_, &lock_, 30000, 0)) {
+        }
+        ReleaseSRWLockExclusive(&lock_);
         return takenTicks_.load();
     }
     void Drain() { PostMarkerAndWait(); }
@@ -59,15 +76,30 @@ private:
         while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
             if (msg.message == kMarkerMessage) {
                 takenTicks_ = Ticks();
-                taken_.Set();
+                SignalTaken();
             } else if (msg.message == kOwnedMessage) {
                 free(reinterpret_cast<void*>(msg.wParam));
             }
         }
     }
 
+    void SignalTaken() {
+        if (watch_ == Watch::kEvent) {
+            taken_.Set();
+            return;
+        }
+        AcquireSRWLockExclusive(&lock_);
+        ++markersTaken_;
+        WakeAllConditionVariable(&markerTaken_);
+        ReleaseSRWLockExclusive(&lock_);
+    }
+
     AutoEvent ready_;
     AutoEvent taken_;
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    CONDITION_VARIABLE markerTaken_ = CONDITION_VARIABLE_INIT;
+    int64_t markersTaken_ = 0; // under lock_
+    std::atomic<Watch> watch_{Watch::kEvent};
     std::atomic<int64_t> takenTicks_{0};
     BenchThread thread_;
 };
@@ -240,14 +272,14 @@ Samples MeasureBarePostCost(int batches, int perBatch) {
 namespace {
 // The marker posted to the waiting receiver, per round: until the receiver
 // takes it, or until the poster, woken by the receiver's event, runs again.
-Samples MeasureMarkerPosts(int rounds, bool untilPosterRuns) {
+Samples MeasureMarkerPosts(int rounds, bool untilPosterRuns, Watch watch) {
     MessageReceiver& receiver = Receiver();
     receiver.Drain();
     Samples samples;
     for (int round = 0; round < rounds; ++round) {
         Sleep(1); // the receiver is back in its wait
         const int64_t start = Ticks();
-        const int64_t taken = receiver.PostMarkerAndWait();
+        const int64_t taken = receiver.PostMarkerAndWait(watch);
         samples.Add(TicksToMicros((untilPosterRuns ? Ticks() : taken) - start));
     }
     return samples;
@@ -255,11 +287,11 @@ Samples MeasureMarkerPosts(int rounds, bool untilPosterRuns) {
 } // namespace
 
 Samples MeasureBarePostAndWake(int rounds) {
-    return MeasureMarkerPosts(rounds, false);
+    return MeasureMarkerPosts(rounds, false, Watch::kConditionVariable);
 }
 
 Samples MeasureBareAcknowledgedPost(int rounds) {
-    return MeasureMarkerPosts(rounds, true);
+    return MeasureMarkerPosts(rounds, true, Watch::kEvent);
 }
 
 Samples MeasureBareSendLatency(int rounds) {

@@ -11,7 +11,8 @@
 // empties its queue. One batch of n is the floor of a burst of n writes.
 Samples MeasureBarePostCost(int batches, int perBatch);
 
-// A post to a thread waiting in GetMessageA, until that thread runs.
+// A post to a thread waiting in GetMessageA, until that thread runs; the poster
+// waits on a condition variable, as for a call of the simulated display.
 Samples MeasureBarePostAndWake(int rounds);
 
 // A post to a thread waiting in GetMessageA, and the poster's wait for that
