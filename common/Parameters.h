@@ -62,9 +62,9 @@ constexpr unsigned kForcedLinkActionMs = 5000;
 
 // ---- Display discovery ----
 // A link that has not come up in this many attempts in a row, over at least
-// this long (on no port, this long after the open), sends the worker looking for the display in
-// the device records: at most once per interval, each search within the
-// driver's usual bound for one.
+// this long (on no port, this long after the open), sends the worker looking
+// for the display in the device records: at most once per interval, each
+// search within the driver's usual bound for one.
 constexpr int kSearchAfterFailures = 3;
 constexpr unsigned kSearchAfterMs = 15000;
 constexpr unsigned kSearchIntervalMs = 60000;

@@ -36,8 +36,8 @@ constexpr UINT WM_WORKER_FIRST = 1026;
 int QueueCommand(DriverSession& session, int command, const void* data, int32_t length,
                  TicketRef ticket = TicketRef(),
                  CommandQueue::Repeats repeats = CommandQueue::Repeats::kQueued);
-// A command of a kind that must not pile up (a write, a re-link request, sleep,
-// wake), queued only if none of its kind waits. Nonzero when one waits now.
+// A command of a kind that must not pile up (a write, a re-link request, a
+// power event), queued only if none of its kind waits. Nonzero when one waits now.
 int QueueCommandOnce(DriverSession& session, int command);
 // Queues as QueueCommand and waits at most limitMs until the worker has handled
 // this very command (HostWait.h). Returns at once if nothing was queued.

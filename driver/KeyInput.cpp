@@ -6,8 +6,8 @@
 #include "DeviceLibrary.h"
 #include "ExceptionShield.h"
 #include "HostWait.h"
-#include "ModulePin.h"
 #include "KeyNames.h"
+#include "ModulePin.h"
 #include "NotifyWindow.h"
 #include "SampleDriver.h"
 #include "Session.h"
@@ -19,8 +19,8 @@ namespace {
 // window's registration are gone, and a library whose writes still answer
 // success never says so: so the link closes before the computer sleeps and is
 // brought up again after every wake (the link's decision, LinkPolicy.h, says
-// when). Any program can broadcast these messages: the window only queues
-// them to the worker, one of each kind at a time, and never waits.
+// when). Any program can broadcast these messages: the window only notes the
+// latest and queues one power command while none waits, and never waits.
 LRESULT OnPowerBroadcast(CBrailleSampleDriver* driver, WPARAM event) {
     const bool sleeps = event == PBT_APMSUSPEND;
     const bool wakes = event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND ||

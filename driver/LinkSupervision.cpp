@@ -1,6 +1,7 @@
 #include "LinkSupervision.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -13,6 +14,18 @@
 #include "Session.h"
 
 namespace {
+
+// A port name in the ANSI code page (length bytes) as the library takes it:
+// into a buffer of the session's size, terminated. Its length in characters;
+// 0 when it gives none the buffer can hold.
+int WidePortName(const char* name, int32_t length, wchar_t (&wide)[qorn::kPortNameChars + 1]) {
+    const int converted =
+        name != nullptr && length > 0
+            ? MultiByteToWideChar(CP_ACP, 0, name, length, wide, qorn::kPortNameChars)
+            : 0;
+    wide[converted > 0 ? converted : 0] = L'\0';
+    return converted > 0 ? converted : 0;
+}
 
 // The inputs of the decision that the host's threads change.
 void RefreshHostInputs(DriverSession& session) {
@@ -134,13 +147,9 @@ int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size) {
 }
 
 bool TakePortName(DriverSession& session, const char* name, int32_t length) {
-    int converted = 0;
-    if (name != nullptr && length > 0)
-        converted =
-            MultiByteToWideChar(CP_ACP, 0, name, length, session.portNameW, qorn::kPortNameChars);
-    session.portNameW[converted > 0 ? converted : 0] = L'\0';
+    const bool named = WidePortName(name, length, session.portNameW) > 0;
     PublishLinkState(session);
-    return converted > 0;
+    return named;
 }
 
 uint64_t SuperviseLink(DriverSession& session, LinkEvent event) {
@@ -161,15 +170,16 @@ void TakeSearchAnswerOnceDone(DriverSession& session) {
         return;
     DiscoveryResult result;
     FinishDiscovery(session.search, 0, result); // a search past its bound finds nothing
-    wchar_t* found = session.foundPort;
-    const int converted = result.completed ? MultiByteToWideChar(CP_ACP, 0, result.portName, -1,
-                                                                 found, qorn::kPortNameChars + 1)
-                                           : 0;
-    const bool other = converted > 1 && !IsSamePortName(found, session.portNameW);
+    const bool named =
+        result.completed &&
+        WidePortName(result.portName,
+                     static_cast<int32_t>(strnlen(result.portName, sizeof result.portName)),
+                     session.foundPort) > 0;
+    const bool other = named && !IsSamePortName(session.foundPort, session.portNameW);
     ReportToDebugger(L"the link to \"%ls\" does not come up; the display was looked for in the "
                      L"device records and found on %ls",
                      session.portNameW,
-                     other ? found : (converted > 1 ? L"that port" : L"no port"));
+                     other ? session.foundPort : (named ? L"that port" : L"no port"));
     Answer(session, other);
 }
 

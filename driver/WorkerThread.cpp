@@ -67,10 +67,13 @@ bool RunCommand(DriverSession& session, QueuedCommand& command) {
     } catch (...) {
     }
     const int number = command.command();
-    if (number != kCmdOpen && number != kCmdClose && number != kCmdSuspend)
+    const bool answeredByTheLink =
+        number == kCmdOpen || number == kCmdClose || number == kCmdSuspend;
+    if (!answeredByTheLink)
         command.Finish();
     SuperviseLink(session, event);
-    command.Finish();
+    if (answeredByTheLink)
+        command.Finish();
     return number != kCmdQuit;
 }
 

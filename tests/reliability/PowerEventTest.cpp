@@ -14,17 +14,20 @@ namespace {
 constexpr double kMarginMs = 500;
 constexpr double kHostCallBoundMs = 3000;
 
-// Broadcasts the event from another thread, as Windows sends it, while the
-// host's thread serves its messages; returns the broadcasting thread's time.
+// Sends the event to every top-level window, as Windows does.
+void SendPowerBroadcast(WPARAM event) {
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, event, 0, SMTO_ABORTIFHUNG, 1000,
+                        &answer);
+}
+
+// Broadcasts the event from another thread while the host's thread serves its
+// messages; returns the broadcasting thread's time.
 double Broadcast(ScreenReaderHost& host, WPARAM event) {
     double ms = -1;
     bool done = false;
     std::thread broadcaster([&] {
-        DWORD_PTR answer = 0;
-        ms = Timed([&] {
-            SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, event, 0, SMTO_ABORTIFHUNG, 1000,
-                                &answer);
-        });
+        ms = Timed([&] { SendPowerBroadcast(event); });
         done = true;
     });
     host.PumpUntil([&] { return done; }, 5000);
@@ -189,10 +192,7 @@ TEST_F(PowerEventTest, APowerBroadcastLoopCostsAtMostOneCloseAndOneOpenPerFiveSe
         std::atomic<bool> done{false};
         std::thread broadcaster([&] {
             for (int i = 0; i < 80; ++i) {
-                DWORD_PTR answer = 0;
-                SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST,
-                                    i % 2 ? loop.second : loop.first, 0, SMTO_ABORTIFHUNG, 1000,
-                                    &answer);
+                SendPowerBroadcast(i % 2 ? loop.second : loop.first);
                 Sleep(100);
             }
             done = true;
@@ -264,9 +264,7 @@ TEST_F(PowerEventTest, AWakeBroadcastLoopForcesAtMostOneRelinkEveryFiveSeconds) 
     std::atomic<bool> done{false};
     std::thread broadcaster([&] {
         for (int i = 0; i < 100; ++i) {
-            DWORD_PTR answer = 0;
-            SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0,
-                                SMTO_ABORTIFHUNG, 1000, &answer);
+            SendPowerBroadcast(PBT_APMRESUMEAUTOMATIC);
             Sleep(20);
         }
         done = true;
