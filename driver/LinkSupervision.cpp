@@ -19,12 +19,11 @@ namespace {
 // into a buffer of the session's size, terminated. Its length in characters;
 // 0 when it gives none the buffer can hold.
 int WidePortName(const char* name, int32_t length, wchar_t (&wide)[qorn::kPortNameChars + 1]) {
-    const int converted =
-        name != nullptr && length > 0
-            ? MultiByteToWideChar(CP_ACP, 0, name, length, wide, qorn::kPortNameChars)
-            : 0;
-    wide[converted > 0 ? converted : 0] = L'\0';
-    return converted > 0 ? converted : 0;
+    int converted = 0; // also when the conversion fails
+    if (name != nullptr && length > 0)
+        converted = MultiByteToWideChar(CP_ACP, 0, name, length, wide, qorn::kPortNameChars);
+    wide[converted] = L'\0';
+    return converted;
 }
 
 // The inputs of the decision that the host's threads change.
@@ -147,7 +146,7 @@ int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size) {
 }
 
 bool TakePortName(DriverSession& session, const char* name, int32_t length) {
-    const bool named = WidePortName(name, length, session.portNameW) > 0;
+    const bool named = WidePortName(name, length, session.portNameW) != 0;
     PublishLinkState(session);
     return named;
 }
@@ -170,11 +169,9 @@ void TakeSearchAnswerOnceDone(DriverSession& session) {
         return;
     DiscoveryResult result;
     FinishDiscovery(session.search, 0, result); // a search past its bound finds nothing
+    const auto length = static_cast<int32_t>(strnlen(result.portName, sizeof result.portName));
     const bool named =
-        result.completed &&
-        WidePortName(result.portName,
-                     static_cast<int32_t>(strnlen(result.portName, sizeof result.portName)),
-                     session.foundPort) > 0;
+        result.completed && WidePortName(result.portName, length, session.foundPort) != 0;
     const bool other = named && !IsSamePortName(session.foundPort, session.portNameW);
     ReportToDebugger(L"the link to \"%ls\" does not come up; the display was looked for in the "
                      L"device records and found on %ls",

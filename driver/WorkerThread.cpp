@@ -67,13 +67,10 @@ bool RunCommand(DriverSession& session, QueuedCommand& command) {
     } catch (...) {
     }
     const int number = command.command();
-    const bool answeredByTheLink =
-        number == kCmdOpen || number == kCmdClose || number == kCmdSuspend;
-    if (!answeredByTheLink)
+    if (number != kCmdOpen && number != kCmdClose && number != kCmdSuspend)
         command.Finish();
     SuperviseLink(session, event);
-    if (answeredByTheLink)
-        command.Finish();
+    command.Finish(); // the first Finish of a command is the one that counts
     return number != kCmdQuit;
 }
 
