@@ -3,6 +3,8 @@
 
 #include <process.h>
 
+#include <algorithm>
+
 #include "BrailleOutput.h"
 #include "CommandChannel.h"
 #include "DebugReport.h"
@@ -102,13 +104,16 @@ void RunWorker(DriverSession& session, UINT_PTR timer) {
     uint64_t dueMs = kNeverDue;
     for (;;) {
         // The next message; when the next decision is due before the next
-        // tick, at most until then. A search under way is looked at each turn.
+        // tick (or no tick comes: no timer), at most until then. A search
+        // under way is looked at each turn.
         MSG msg;
         const uint64_t now = MonotonicMs();
-        if (dueMs >= now + qorn::kServiceTimerMs) {
+        const uint64_t untilDue = dueMs == kNeverDue ? INFINITE : dueMs > now ? dueMs - now : 0;
+        if (timer != 0 && dueMs >= now + qorn::kServiceTimerMs) {
             if (GetMessageA(&msg, nullptr, 0, 0) != -1)
                 ServeMessage(session, timer, msg);
-        } else if (MsgWaitForMultipleObjectsEx(0, nullptr, DWORD(dueMs > now ? dueMs - now : 0),
+        } else if (MsgWaitForMultipleObjectsEx(0, nullptr,
+                                               DWORD(std::min<uint64_t>(untilDue, INFINITE)),
                                                QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 &&
                    PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             ServeMessage(session, timer, msg);
