@@ -93,9 +93,8 @@ bool ReadPortName(HDEVINFO set, SP_DEVINFO_DATA& device, std::wstring& name) {
 }
 
 // Calls visit(instanceId, portName) for each record with both, in the order
-// the system lists them, until visit returns true. False when the records
-// cannot be listed to the end (or to where visit stopped).
-bool ForEachPortRecord(const std::function<bool(const std::wstring&, const std::wstring&)>& visit) {
+// the system lists them. False when the records cannot be listed to the end.
+bool ForEachPortRecord(const std::function<void(const std::wstring&, const std::wstring&)>& visit) {
     // The present devices of the Ports class.
     const DeviceSet set(
         SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT));
@@ -111,17 +110,20 @@ bool ForEachPortRecord(const std::function<bool(const std::wstring&, const std::
         if (!ReadInstanceId(set.get(), device, instanceId) ||
             !ReadPortName(set.get(), device, portName) || portName.empty())
             continue;
-        if (visit(instanceId, portName))
-            return true;
+        visit(instanceId, portName);
     }
 }
 
 } // namespace
 
-bool FindPortInDeviceRecords(const std::wstring& addressText, std::wstring& portName) {
+// The listing goes on past a final choice, so that every port is listed.
+bool FindPortInDeviceRecords(const std::wstring& addressText, std::wstring& portName,
+                             std::vector<ListedPort>* listed) {
     PortChooser chooser(addressText);
     if (!ForEachPortRecord([&](const std::wstring& instanceId, const std::wstring& name) {
-            return chooser.Offer(name, instanceId);
+            chooser.Offer(name, instanceId);
+            if (listed != nullptr)
+                listed->push_back(ListedPort{name, chooser.Names(instanceId)});
         }))
         return false;
     portName = chooser.chosen();

@@ -3,8 +3,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Parameters.h"
+
+// A port the device records listed, and whether its record names the display.
+struct ListedPort {
+    std::wstring name;
+    bool display = false;
+};
 
 struct DiscoveryResult {
     // 1 once the serial-port stages ran to their end, with or without a port.
@@ -14,4 +21,6 @@ struct DiscoveryResult {
     std::wstring deviceId;
     // deviceId in the ANSI code page, zero-terminated; written only with a port.
     char portName[qorn::kDiscoveredPortSize] = {};
+    // Every port the device records listed, when they could be listed to the end.
+    std::vector<ListedPort> listed;
 };

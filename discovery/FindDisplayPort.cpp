@@ -9,9 +9,9 @@ namespace {
 
 // The name of the display's port, empty for none. False, with no port, when
 // the stage that had the last word failed.
-bool FindPortOfDisplay(const std::wstring& addressText, SearchStages stages,
-                       std::wstring& portName) {
-    const bool recordsListed = FindPortInDeviceRecords(addressText, portName);
+bool FindPortOfDisplay(const std::wstring& addressText, SearchStages stages, std::wstring& portName,
+                       std::vector<ListedPort>& listed) {
+    const bool recordsListed = FindPortInDeviceRecords(addressText, portName, &listed);
     if (recordsListed && !portName.empty())
         return true;
     if (stages == SearchStages::kRecordsOnly)
@@ -27,7 +27,7 @@ int SearchDisplayPort(DiscoveryResult& result, SearchStages stages) {
         if (!FindDisplayAddress(addressText))
             return -1;
         std::wstring deviceId;
-        if (!FindPortOfDisplay(addressText, stages, deviceId))
+        if (!FindPortOfDisplay(addressText, stages, deviceId, result.listed))
             return -1;
         result.deviceId = deviceId;
         if (!deviceId.empty() && !StorePortName(deviceId, result.portName))

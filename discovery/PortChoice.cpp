@@ -25,16 +25,20 @@ bool IsSamePortName(const std::wstring& first, const std::wstring& second) {
 
 PortChooser::PortChooser(std::wstring addressText) : address_(std::move(addressText)) {}
 
-bool PortChooser::Offer(const std::wstring& deviceId, const std::wstring& pnpDeviceId) {
+bool PortChooser::Names(const std::wstring& pnpDeviceId) const {
     // Without a display every identity would "contain" the empty address, and an
     // unrelated port must never be taken for the display's; nor may a port that
     // waits for any device to call in.
-    if (address_.empty() || address_ == kIncomingPortAddress)
-        return false;
-    const std::wstring pnp = UpperCaseAscii(pnpDeviceId);
-    if (pnp.find(address_) == std::wstring::npos)
-        return false;
+    return !address_.empty() && address_ != kIncomingPortAddress &&
+           UpperCaseAscii(pnpDeviceId).find(address_) != std::wstring::npos;
+}
+
+bool PortChooser::Offer(const std::wstring& deviceId, const std::wstring& pnpDeviceId) {
+    if (final_ || !Names(pnpDeviceId))
+        return final_;
     chosen_ = deviceId;
-    return pnp.size() >= static_cast<size_t>(qorn::kPnpMinLengthForIndexMatch) &&
-           pnp.compare(qorn::kPnpAddressIndex, address_.size(), address_) == 0;
+    const std::wstring pnp = UpperCaseAscii(pnpDeviceId);
+    final_ = pnp.size() >= static_cast<size_t>(qorn::kPnpMinLengthForIndexMatch) &&
+             pnp.compare(qorn::kPnpAddressIndex, address_.size(), address_) == 0;
+    return final_;
 }

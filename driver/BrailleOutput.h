@@ -2,8 +2,6 @@
 // is down) and the worker's side (writing the latest cells, failure counting).
 #pragma once
 
-#include <cstdint>
-
 struct DriverSession;
 
 // Worker side: writes the host's latest cells, if the host has written any

@@ -85,6 +85,27 @@ int32_t CallDevice(const DriverSession& session, int ordinal, Call call, int32_t
                           [&] { return CallShielded(ordinal, call, failure); });
 }
 
+// The slot of our import table that the loader filled with the address of
+// ordinal 16 (the import library names it so): an address inside the library.
+extern "C" void* __imp_QornTI_Service;
+
+// Windows calls the timer procedure a WM_TIMER or WM_SYSTIMER names, a posted
+// one too: any program can post one naming any address, and any procedure a
+// thread of the screen reader registered passes Windows' own check. Only the
+// library's own procedures, and the library's windows on this thread, run.
+// (Wine names a timer's procedure by a handle of its own, never in the library.)
+bool RunsLibraryCode(const MSG& message) {
+    const bool timer = message.message == WM_TIMER || message.message == 0x0118; // WM_SYSTIMER
+    if (!timer || message.lParam == 0)
+        return message.hwnd != nullptr;
+    HMODULE library = nullptr, named = nullptr;
+    const DWORD flags =
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    return GetModuleHandleExW(flags, static_cast<LPCWSTR>(__imp_QornTI_Service), &library) &&
+           GetModuleHandleExW(flags, reinterpret_cast<LPCWSTR>(message.lParam), &named) &&
+           named == library;
+}
+
 // With the turn held.
 int32_t CloseLinkShielded() {
     CallShielded(
@@ -134,9 +155,10 @@ void DeviceService(DriverSession& session) {
 }
 
 void DeviceDispatch(DriverSession& session, const MSG& message) {
-    CallDevice(
-        session, 0 /* no ordinal: a window or timer of its own */,
-        [&] { return static_cast<int32_t>(DispatchMessageA(&message)); }, kIgnored);
+    if (RunsLibraryCode(message))
+        CallDevice(
+            session, 0 /* no ordinal: a window or timer of its own */,
+            [&] { return static_cast<int32_t>(DispatchMessageA(&message)); }, kIgnored);
 }
 
 void DeviceCloseLink(DriverSession& session) {

@@ -33,7 +33,8 @@ int32_t DeviceWriteCells(DriverSession& session, uint8_t count, const uint8_t* c
 int32_t DeviceReadData(DriverSession& session, uint8_t* first, uint8_t* second, uint8_t* third);
 // Ordinal 16.
 void DeviceService(DriverSession& session);
-// A message of the library's own window or timer on the worker's thread.
+// A message of the library's own window or timer on the worker's thread;
+// any other message is left alone.
 void DeviceDispatch(DriverSession& session, const MSG& message);
 // Ordinal 2.
 void DeviceCloseLink(DriverSession& session);

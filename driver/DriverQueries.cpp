@@ -1,6 +1,4 @@
 // Identity, version, geometry and host-text queries of the interface table.
-#include <cstring>
-
 #include "CommandChannel.h"
 #include "DebugReport.h"
 #include "SampleDriver.h"

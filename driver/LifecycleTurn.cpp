@@ -6,8 +6,8 @@
 #include "ScopedLock.h"
 
 LifecycleTurn::LifecycleTurn(CBrailleSampleDriver* driver, const Deadline& bound,
-                             const wchar_t* name, IfMissed ifMissed)
-    : driver_(driver) {
+                             const wchar_t* name, IfMissed ifMissed, CloseWork closeLeft)
+    : driver_(driver), closeLeft_(closeLeft) {
     const DWORD self = GetCurrentThreadId();
     for (;;) {
         {
@@ -49,7 +49,7 @@ bool LifecycleTurn::End(const Deadline& bound) {
             }
             driver_->m_closeLeft = false;
         }
-        CloseInTurn(driver_, bound);
+        closeLeft_(driver_, bound);
         closed = true;
     }
 }

@@ -19,9 +19,12 @@ class LifecycleTurn {
 public:
     // What becomes of a call that does not get its turn.
     enum class IfMissed { kRefuse, kLeaveToCallUnderWay };
-    // name: the call, for the debugger.
+    // Close's own work, within the bound, with the turn held.
+    using CloseWork = void (*)(CBrailleSampleDriver* driver, const Deadline& bound);
+    // name: the call, for the debugger; closeLeft: what carries out a Close
+    // left to this call.
     LifecycleTurn(CBrailleSampleDriver* driver, const Deadline& bound, const wchar_t* name,
-                  IfMissed ifMissed);
+                  IfMissed ifMissed, CloseWork closeLeft);
     ~LifecycleTurn() { End(Deadline(qorn::kHostWaitBudgetMs)); }
     LifecycleTurn(const LifecycleTurn&) = delete;
     LifecycleTurn& operator=(const LifecycleTurn&) = delete;
@@ -35,8 +38,6 @@ public:
 
 private:
     CBrailleSampleDriver* driver_;
+    CloseWork closeLeft_;
     bool held_ = false;
 };
-
-// Close's own work, within the bound; called with the turn held.
-void CloseInTurn(CBrailleSampleDriver* driver, const Deadline& bound);

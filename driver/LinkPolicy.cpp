@@ -11,20 +11,30 @@ uint64_t SpacedFrom(uint64_t markMs, uint64_t intervalMs) {
     return markMs == 0 ? 0 : markMs + intervalMs;
 }
 
-LinkDecision Act(LinkAction action, LinkReason reason, uint64_t nowMs) {
-    return LinkDecision{action, reason, nowMs};
-}
-
 LinkDecision DecideWhatIsDue(LinkState& state, uint64_t nowMs);
 
-// The link comes up, closed first if it is up. With no port there is nothing
-// the library could open: the attempt fails at once, and the decision goes on.
+// A search's answer moves the link to the port the display's record names
+// only when no record of the display names the port in use and the link is
+// not up and sound: a display that is only off or away keeps its port.
+bool AnswerMovesLink(const LinkState& state) {
+    const SearchAnswer& answer = state.answer;
+    const bool sound = state.link == LinkCondition::kUp && state.writeFailures == 0;
+    return state.answerWaiting && answer.otherPortNamed && !answer.portInUseNamed && !sound;
+}
+
+// The link comes up, closed first if it is up, on the port a waiting answer
+// names if it moves the link. With no port there is nothing the library could
+// open: the attempt fails at once, and the decision goes on.
 LinkDecision BringUp(LinkState& state, LinkReason reason, uint64_t nowMs) {
+    const bool newPort = AnswerMovesLink(state);
+    state.answerWaiting = false;
+    state.hasPort = state.hasPort || newPort;
     if (state.hasPort)
-        return Act(LinkIsUp(state) ? LinkAction::kCloseThenOpen : LinkAction::kOpen, reason, nowMs);
+        return LinkDecision{LinkIsUp(state) ? LinkAction::kCloseThenOpen : LinkAction::kOpen,
+                            reason, nowMs, newPort};
     const bool up = LinkIsUp(state);
     ApplyLinkEvent(state, LinkEvent::kLinkFailed, nowMs);
-    return up ? Act(LinkAction::kClose, reason, nowMs) : DecideWhatIsDue(state, nowMs);
+    return up ? LinkDecision{LinkAction::kClose, reason, nowMs} : DecideWhatIsDue(state, nowMs);
 }
 
 // Sleep closes the link once: further sleep events add nothing until a wake,
@@ -72,7 +82,7 @@ LinkDecision DecideWhatIsDue(LinkState& state, uint64_t nowMs) {
             SpacedFrom(state.lastWakeRelinkMs, qorn::kForcedLinkActionMs),
             LinkIsUp(state) ? SpacedFrom(state.lastForcedCloseMs, qorn::kForcedLinkActionMs) : 0);
         if (nowMs >= wakeDueMs) {
-            state.wakeDue = false;
+            state.wakeDue = state.sleptSinceWakeRelink = false;
             state.lastWakeRelinkMs = nowMs;
             if (LinkIsUp(state))
                 state.lastForcedCloseMs = nowMs;
@@ -80,23 +90,18 @@ LinkDecision DecideWhatIsDue(LinkState& state, uint64_t nowMs) {
         }
         dueMs = wakeDueMs;
     }
-    if (state.answerWaiting) { // a link up and sound needs no other port
-        state.answerWaiting = false;
-        if (state.link != LinkCondition::kUp) {
-            state.hasPort = true;
-            return BringUp(state, LinkReason::kSearchAnswer, nowMs);
-        }
-    }
-    if (state.link == LinkCondition::kStale && state.writeFailures > qorn::kRelinkAfterFailures)
-        return BringUp(state, LinkReason::kOther, nowMs);
+    // An answer that moves the link, the re-link after failed writes, the retry.
+    const bool writesFail =
+        state.link == LinkCondition::kStale && state.writeFailures > qorn::kRelinkAfterFailures;
     const uint64_t retryMs = SilentRetryDueMs(state);
-    if (nowMs >= retryMs)
+    if (AnswerMovesLink(state) || writesFail || nowMs >= retryMs)
         return BringUp(state, LinkReason::kOther, nowMs);
+    state.answerWaiting = false;
     const uint64_t searchMs = SearchDueMs(state);
     if (nowMs >= searchMs) {
         state.searchRunning = true;
         state.lastSearchMs = nowMs;
-        return Act(LinkAction::kStartSearch, LinkReason::kOther, nowMs);
+        return LinkDecision{LinkAction::kStartSearch, LinkReason::kOther, nowMs};
     }
     if (state.searchRunning) // its answer, or its bound
         dueMs = std::min(dueMs, state.lastSearchMs + qorn::kDriverDiscoveryTimeoutMs);
@@ -111,11 +116,11 @@ bool HostWantsLink(const LinkState& state) {
 
 void ApplyLinkEvent(LinkState& state, LinkEvent event, uint64_t nowMs) {
     switch (event) {
-    case LinkEvent::kOpenOnPort:
+    case LinkEvent::kOpenOnPort: // the host's port, not one an earlier answer named
     case LinkEvent::kOpenWithoutPort:
         state.opened = true;
         state.hasPort = event == LinkEvent::kOpenOnPort;
-        state.asleep = false;
+        state.asleep = state.answerWaiting = false;
         break;
     case LinkEvent::kClose:
         state.opened = false;
@@ -123,14 +128,17 @@ void ApplyLinkEvent(LinkState& state, LinkEvent event, uint64_t nowMs) {
     case LinkEvent::kResume:
         state.asleep = false;
         break;
-    case LinkEvent::kWake:
-        state.wakeDue = true;
+    case LinkEvent::kSleep:
+        state.sleptSinceWakeRelink = true;
+        break;
+    case LinkEvent::kWake: // the resume events of one wake re-link once, not once more later
+        state.wakeDue = state.wakeDue || state.sleptSinceWakeRelink ||
+                        nowMs >= SpacedFrom(state.lastWakeRelinkMs, qorn::kForcedLinkActionMs);
         state.asleep = false;
         break;
-    case LinkEvent::kWriteSucceeded:
+    case LinkEvent::kWriteSucceeded: // a stale link is up again
         state.writeFailures = 0;
-        if (state.link == LinkCondition::kStale)
-            state.link = LinkCondition::kUp;
+        state.link = LinkIsUp(state) ? LinkCondition::kUp : LinkCondition::kDown;
         break;
     case LinkEvent::kWriteFailed:
         if (++state.writeFailures > qorn::kStaleAfterFailures && LinkIsUp(state))
@@ -150,10 +158,9 @@ void ApplyLinkEvent(LinkState& state, LinkEvent event, uint64_t nowMs) {
     case LinkEvent::kLinkClosed:
         state.link = LinkCondition::kDown;
         break;
-    case LinkEvent::kSearchFoundOtherPort:
-    case LinkEvent::kSearchFoundNothingNew:
+    case LinkEvent::kSearchAnswered:
         state.searchRunning = false;
-        state.answerWaiting = event == LinkEvent::kSearchFoundOtherPort;
+        state.answerWaiting = true;
         break;
     default: // the other requests: the decision answers them as they come
         break;
@@ -168,9 +175,9 @@ LinkDecision DecideLink(LinkState& state, LinkEvent event, uint64_t nowMs) {
     // before them (a write of the host's cells, say).
     const bool libraryOpen = state.alive && !state.givenUp;
     if (libraryOpen && event == LinkEvent::kClose)
-        return Act(LinkAction::kClose, LinkReason::kOther, nowMs);
+        return LinkDecision{LinkAction::kClose, LinkReason::kOther, nowMs};
     if (libraryOpen && event == LinkEvent::kSuspend && LinkIsUp(state))
-        return Act(LinkAction::kClose, LinkReason::kOther, nowMs);
+        return LinkDecision{LinkAction::kClose, LinkReason::kOther, nowMs};
     // The host does not want the link: nothing opens it, a wake is void (a
     // resume or an Open starts afresh), a search's answer is kept.
     if (!HostWantsLink(state)) {
@@ -188,7 +195,7 @@ LinkDecision DecideLink(LinkState& state, LinkEvent event, uint64_t nowMs) {
         break;
     case LinkEvent::kSleep:
         if (CloseForSleep(state, nowMs))
-            return Act(LinkAction::kClose, LinkReason::kSleep, nowMs);
+            return LinkDecision{LinkAction::kClose, LinkReason::kSleep, nowMs};
         break;
     default:
         break;

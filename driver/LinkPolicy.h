@@ -6,22 +6,31 @@
 // nothing else opens or closes the link. The outcomes of what the worker did
 // (a write's result, an attempt's, a search's answer) are noted alone. Plain
 // functions of the state, the event and the time: no system call, no device
-// call.
+// call. The promises they keep are properties, checked over generated
+// sequences of events (the README's policy table).
 #pragma once
 
 #include <cstdint>
 
 enum class LinkCondition : uint8_t { kDown, kUp, kStale };
 
+// What a search of the device records found, as far as the decision needs it.
+struct SearchAnswer {
+    bool portInUseNamed = false;  // a record of the display names the port in use
+    bool portInUseListed = false; // a record of any device names it
+    bool otherPortNamed = false;  // the display's record, by the choice rules, names another port
+};
+
 struct LinkState {
     // ---- The host ----
-    bool alive = true;           // the driver is not being unloaded
-    bool opened = false;         // from the open command to the close command
-    bool hostSuspended = false;  // the host has suspended the display (SetSuspended)
-    bool closing = false;        // Close has begun to stop the session
-    bool givenUp = false;        // the host gave up on the session's worker
-    uint64_t lastHostCallMs = 0; // the host's latest output call
-    bool wakeDue = false;        // the computer woke: one forced re-link, once spaced
+    bool alive = true;                 // the driver is not being unloaded
+    bool opened = false;               // from the open command to the close command
+    bool hostSuspended = false;        // the host has suspended the display (SetSuspended)
+    bool closing = false;              // Close has begun to stop the session
+    bool givenUp = false;              // the host gave up on the session's worker
+    uint64_t lastHostCallMs = 0;       // the host's latest output call
+    bool wakeDue = false;              // the computer woke: one forced re-link, once spaced
+    bool sleptSinceWakeRelink = false; // a sleep event came after the last wake's re-link
 
     // ---- The link ----
     LinkCondition link = LinkCondition::kDown;
@@ -39,14 +48,14 @@ struct LinkState {
     bool hasPort = false;
     bool searchRunning = false;
     uint64_t lastSearchMs = 0;
-    bool answerWaiting = false; // the display's record names a port other than the one tried
+    bool answerWaiting = false; // the latest search's answer, not yet acted on
+    SearchAnswer answer;
 };
 
 // kTick: nothing new but the time. kOpenOnPort and kOpenWithoutPort: the open
 // command, with a port name the library can take or with none. kRelinkRequest: the host's output
 // calls keep being refused. kLinkCameUp and kLinkFailed: an attempt to bring the link up, and how
-// it ended. kSearchFoundOtherPort: the display's record names another port than the one tried;
-// kSearchFoundNothingNew: it names that one, or none.
+// it ended. kSearchAnswered: a search ended, its answer in LinkState::answer.
 enum class LinkEvent : uint8_t {
     kTick,
     kOpenOnPort,
@@ -62,16 +71,15 @@ enum class LinkEvent : uint8_t {
     kLinkCameUp,
     kLinkFailed,
     kLinkClosed,
-    kSearchFoundOtherPort,
-    kSearchFoundNothingNew
+    kSearchAnswered
 };
 
 enum class LinkAction : uint8_t { kNone, kOpen, kClose, kCloseThenOpen, kStartSearch };
 
 // What the worker needs to know of why: the open command's link-up (which Open
 // may wait for), the close before sleep and the re-link after a wake (told to
-// a debugger), the link-up on the port a search found (which it takes first).
-enum class LinkReason : uint8_t { kOther, kOpenCommand, kSleep, kWake, kSearchAnswer };
+// a debugger).
+enum class LinkReason : uint8_t { kOther, kOpenCommand, kSleep, kWake };
 
 constexpr uint64_t kNeverDue = UINT64_MAX;
 
@@ -81,6 +89,7 @@ struct LinkDecision {
     // When to decide again at the latest if no event comes first: at once
     // after an action, kNeverDue when nothing waits for time to pass.
     uint64_t dueMs = kNeverDue;
+    bool newPort = false; // the link-up is on the port the search's answer named
 };
 
 // Notes an event in the state without deciding (the outcomes of an action).

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
-#include <string>
 
 #include "BrailleOutput.h"
 #include "Clock.h"
@@ -105,11 +104,23 @@ void LinkUp(DriverSession& session, bool forOpenCommand) {
     WriteLatestCells(session);
 }
 
-// A search's answer, as an event of the link's decision.
-void Answer(DriverSession& session, bool otherPort) {
-    ApplyLinkEvent(session.link,
-                   otherPort ? LinkEvent::kSearchFoundOtherPort : LinkEvent::kSearchFoundNothingNew,
-                   MonotonicMs());
+// A search's answer, as an event of the link's decision: what the records
+// say of the port in use, and the display's port if it is another (into foundPort).
+void Answer(DriverSession& session, const DiscoveryResult& result) {
+    SearchAnswer& answer = session.link.answer = SearchAnswer{};
+    for (const ListedPort& port : result.listed) {
+        const bool inUse = IsSamePortName(port.name, session.portNameW);
+        answer.portInUseListed |= inUse;
+        answer.portInUseNamed |= inUse && port.display;
+    }
+    const auto length = static_cast<int32_t>(strnlen(result.portName, sizeof result.portName));
+    answer.otherPortNamed = result.completed &&
+                            WidePortName(result.portName, length, session.foundPort) != 0 &&
+                            !IsSamePortName(session.foundPort, session.portNameW);
+    ReportToDebugger(L"the display was looked for: its records name %ls, %ls the port in use",
+                     answer.otherPortNamed ? session.foundPort : L"no other port",
+                     answer.portInUseNamed ? L"and" : L"not");
+    ApplyLinkEvent(session.link, LinkEvent::kSearchAnswered, MonotonicMs());
 }
 
 void CarryOut(DriverSession& session, const LinkDecision& decision) {
@@ -118,7 +129,7 @@ void CarryOut(DriverSession& session, const LinkDecision& decision) {
         ReportToDebugger(L"the computer goes to sleep; the link is closed");
     if (decision.reason == LinkReason::kWake)
         ReportToDebugger(L"the computer woke; the link is brought up again");
-    if (decision.reason == LinkReason::kSearchAnswer) { // its port is the session's now
+    if (decision.newPort) { // the port the search's answer named is the session's now
         wmemcpy(session.portNameW, session.foundPort, qorn::kPortNameChars + 1);
         PublishLinkState(session);
     }
@@ -126,7 +137,7 @@ void CarryOut(DriverSession& session, const LinkDecision& decision) {
     // start finds nothing new.
     if (action == LinkAction::kStartSearch &&
         !StartDiscovery(session.search, SearchStages::kRecordsOnly))
-        Answer(session, false);
+        Answer(session, DiscoveryResult{});
     if (action == LinkAction::kClose || action == LinkAction::kCloseThenOpen)
         CloseLink(session);
     if (action == LinkAction::kOpen || action == LinkAction::kCloseThenOpen)
@@ -169,15 +180,7 @@ void TakeSearchAnswerOnceDone(DriverSession& session) {
         return;
     DiscoveryResult result;
     FinishDiscovery(session.search, 0, result); // a search past its bound finds nothing
-    const auto length = static_cast<int32_t>(strnlen(result.portName, sizeof result.portName));
-    const bool named =
-        result.completed && WidePortName(result.portName, length, session.foundPort) != 0;
-    const bool other = named && !IsSamePortName(session.foundPort, session.portNameW);
-    ReportToDebugger(L"the link to \"%ls\" does not come up; the display was looked for in the "
-                     L"device records and found on %ls",
-                     session.portNameW,
-                     other ? session.foundPort : (named ? L"that port" : L"no port"));
-    Answer(session, other);
+    Answer(session, result);
 }
 
 void LetGoOfSearch(DriverSession& session) {

@@ -7,9 +7,9 @@
 // old port name may by then be another device's, and one paired after
 // Open("AUTO") found nothing has no port at all: so the decision has the
 // worker look for it in the device records on a thread of its own. The answer
-// says whether the display's own record names another port than the one
-// tried: the port is replaced then, and kept otherwise (the display is only
-// off or away).
+// says whether a record of the display names the port in use (then it is kept:
+// the display is only off or away) and which other port the display's record
+// names (taken by the next link-up otherwise).
 #pragma once
 
 #include <cstdint>
@@ -32,8 +32,8 @@ uint64_t SuperviseLink(DriverSession& session, LinkEvent event);
 int PortNameBeforeColon(const wchar_t* name, wchar_t* prefix, int size);
 
 // Once the search under way has ended or its bound has run out: its answer,
-// as an event of the link's decision. A port other than the one tried that the
-// display's record names becomes the session's when the decision acts on it.
+// as an event of the link's decision. A port other than the one in use that
+// the display's record names becomes the session's when the decision acts on it.
 void TakeSearchAnswerOnceDone(DriverSession& session);
 // As the worker ends: lets go of a search under way.
 void LetGoOfSearch(DriverSession& session);

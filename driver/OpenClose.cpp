@@ -119,8 +119,7 @@ void RegisterKeyWindowOnWorker(DriverSession& session, DWORD waitMs) {
                          static_cast<unsigned long>(waitMs));
 }
 
-} // namespace
-
+// Close's own work, within the bound, with the turn held.
 void CloseInTurn(CBrailleSampleDriver* driver, const Deadline& bound) {
     const SessionRef session = CurrentSession(driver);
     if (!session && !driver->m_opened)
@@ -140,10 +139,12 @@ void CloseInTurn(CBrailleSampleDriver* driver, const Deadline& bound) {
     ReleaseWindow(driver, nullptr);
 }
 
+} // namespace
+
 int32_t CBrailleSampleDriver::Open(const char* port, IBrailleHostCallback* callback,
                                    const char* text1, const char* text2) {
     LifecycleTurn turn(this, Deadline(qorn::kOpenTurnWaitMs), L"Open",
-                       LifecycleTurn::IfMissed::kRefuse);
+                       LifecycleTurn::IfMissed::kRefuse, CloseInTurn);
     if (!turn.held())
         return 0;
     DWORD linkTimeLeftMs = 0;
@@ -168,7 +169,8 @@ int32_t CBrailleSampleDriver::Open(const char* port, IBrailleHostCallback* callb
 
 void CBrailleSampleDriver::Close() {
     const Deadline bound(qorn::kHostWaitBudgetMs);
-    LifecycleTurn turn(this, bound, L"Close", LifecycleTurn::IfMissed::kLeaveToCallUnderWay);
+    LifecycleTurn turn(this, bound, L"Close", LifecycleTurn::IfMissed::kLeaveToCallUnderWay,
+                       CloseInTurn);
     if (turn.held())
         CloseInTurn(this, bound);
     turn.End(bound);
@@ -176,7 +178,7 @@ void CBrailleSampleDriver::Close() {
 
 int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
     const Deadline bound(qorn::kHostWaitBudgetMs);
-    LifecycleTurn turn(this, bound, L"SetSuspended", LifecycleTurn::IfMissed::kRefuse);
+    LifecycleTurn turn(this, bound, L"SetSuspended", LifecycleTurn::IfMissed::kRefuse, CloseInTurn);
     if (!turn.held())
         return 0;
     const SessionRef session = CurrentSession(this);

@@ -51,11 +51,17 @@ LinkEvent HandleCommand(DriverSession& session, const QueuedCommand& command) {
     return LinkEvent::kTick;
 }
 
-// The library is serviced on every tick, and between commands as often,
-// however many commands keep the worker busy.
+// The library is serviced on every tick, and after any message or command
+// as often, however many of them keep the worker busy (a stream of posted
+// messages holds back the system's WM_TIMER).
 void Service(DriverSession& session) {
     session.lastServiceMs = MonotonicMs();
     DeviceService(session);
+}
+
+void ServiceIfDue(DriverSession& session) {
+    if (MonotonicMs() - session.lastServiceMs >= qorn::kServiceTimerMs)
+        Service(session);
 }
 
 // Runs one command and the link's decision that follows it (any exception,
@@ -81,8 +87,7 @@ bool RunQueuedCommands(DriverSession& session) {
     while (std::optional<QueuedCommand> command = session.commands.Pop()) {
         if (!RunCommand(session, *command))
             return false;
-        if (MonotonicMs() - session.lastServiceMs >= qorn::kServiceTimerMs)
-            Service(session);
+        ServiceIfDue(session);
     }
     return true;
 }
@@ -91,13 +96,14 @@ bool RunQueuedCommands(DriverSession& session) {
 // of messages holds the commands back. Only the quit command, or the host
 // giving up on the worker, ends the loop; a WM_QUIT or any other thread
 // message posted by anyone is nothing. The tick services the library; a
-// message of a window or a timer callback on this thread is the library's,
-// and goes to it through the door like any call into it.
+// message of a window on this thread, or a timer message naming a procedure,
+// may be the library's, and goes to the door, which lets in only what is.
 void ServeMessage(DriverSession& session, UINT_PTR timer, const MSG& msg) {
     if (msg.hwnd == nullptr && msg.message == WM_TIMER && timer != 0 && msg.wParam == timer)
         Service(session);
-    else if (msg.hwnd != nullptr || (msg.message == WM_TIMER && msg.lParam != 0))
+    else if (msg.hwnd != nullptr || msg.lParam != 0)
         DeviceDispatch(session, msg);
+    ServiceIfDue(session);
 }
 
 void RunWorker(DriverSession& session, UINT_PTR timer) {

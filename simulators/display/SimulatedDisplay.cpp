@@ -2,6 +2,7 @@
 #include "SimulatedDisplay.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <deque>
@@ -325,6 +326,17 @@ extern "C" int32_t QornTI_ReadDeviceData(uint8_t* first, uint8_t* second, uint8_
     });
 }
 
+namespace {
+// A timer procedure of the library's own: the threads it ran on are counted.
+std::atomic<int> g_ownTimerRuns{0};
+std::atomic<DWORD> g_ownTimerThread{0};
+
+void CALLBACK OwnTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+    g_ownTimerThread = GetCurrentThreadId();
+    ++g_ownTimerRuns;
+}
+} // namespace
+
 extern "C" int32_t QornTI_Service(void) {
     return Call(16, NoFill, NoApply);
 }
@@ -518,4 +530,14 @@ SIM_API void SimSetDisplayPort(const wchar_t* port) {
         g_state.linkOpen = false;
         g_state.keyWindow = nullptr;
     }
+}
+
+SIM_API TIMERPROC SimOwnTimerProc() {
+    g_ownTimerRuns = 0;
+    return OwnTimerProc;
+}
+
+SIM_API int SimOwnTimerRuns(DWORD* lastThread) {
+    *lastThread = g_ownTimerThread;
+    return g_ownTimerRuns;
 }

@@ -63,6 +63,10 @@ SIM_API void SimThrowOnNext(int ordinal, int count);
 SIM_API void SimRaiseOnNext(int ordinal, int count, DWORD code);
 SIM_API void SimSetSize(uint8_t first, uint8_t second);
 SIM_API void SimSetDeviceData(uint8_t first, uint8_t second, uint8_t third);
+// A timer procedure inside the library, as Windows names one in the lParam
+// of WM_TIMER; how often it ran since this was asked, and on which thread last.
+SIM_API TIMERPROC SimOwnTimerProc();
+SIM_API int SimOwnTimerRuns(DWORD* lastThread);
 // Leave the service calls (ordinal 16) out of the log; they are still counted.
 SIM_API void SimSetLogService(int logIt);
 

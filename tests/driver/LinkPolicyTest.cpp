@@ -14,12 +14,20 @@ using E = LinkEvent;
 constexpr uint64_t kStart = 1000000; // every row begins here
 constexpr uint64_t kNever = kNeverDue;
 
+// Search answers: the display's record names another port; a record of the
+// display names the port in use (and another); no record names the display.
+constexpr SearchAnswer kElsewhere{false, false, true};
+constexpr SearchAnswer kNamesPortInUse{true, true, true};
+constexpr SearchAnswer kNoDisplay{};
+
 struct Step {
     uint64_t atMs; // after the row's start
     std::vector<LinkEvent> events;
     LinkAction action;
-    uint64_t dueInMs;   // after the step's time; kNever: nothing waits
-    int suspended = -1; // the host suspends (1) or resumes (0) the display first
+    uint64_t dueInMs;                 // after the step's time; kNever: nothing waits
+    int suspended = -1;               // the host suspends (1) or resumes (0) the display first
+    SearchAnswer answer = kNoDisplay; // of a kSearchAnswered among the events
+    bool newPort = false;             // the action takes the answer's port
 };
 
 // Every row starts opened on a port, the link up or down, the host's latest
@@ -90,11 +98,13 @@ const Row kRows[] = {
      {{0, {}, A::kNone, kNever, 1},
       {5, {E::kSuspend}, A::kClose, 0},
       {10,
-       {E::kLinkClosed, E::kRelinkRequest, E::kWake, E::kSearchFoundOtherPort},
+       {E::kLinkClosed, E::kRelinkRequest, E::kWake, E::kSearchAnswered},
        A::kNone,
-       kNever},
+       kNever,
+       -1,
+       kElsewhere},
       {60000, {}, A::kNone, kNever},
-      {60010, {E::kResume}, A::kOpen, 0, 0}}},
+      {60010, {E::kResume}, A::kOpen, 0, 0, kNoDisplay, true}}},
     {"host silent 6 s, then sleep: closed once, not reopened before the wake, which reopens at "
      "once (the close undone at once)",
      From::kUpIdle,
@@ -109,13 +119,20 @@ const Row kRows[] = {
       {1050, {E::kSleep, E::kRelinkRequest}, A::kOpen, 0},
       {2050, {E::kLinkCameUp, E::kSleep}, A::kNone, kNever},
       {7000, {E::kSleep}, A::kNone, kNever}}},
-    {"wake events in a loop: one forced re-link, the next 5 s later",
+    {"wake events in a loop: one forced re-link, the next wake 5 s later re-links again; the "
+     "resume events of one wake re-link once",
      From::kUp,
      {{0, {E::kWake}, A::kCloseThenOpen, 0},
-      {1000, {E::kLinkClosed, E::kLinkCameUp, E::kWake}, A::kNone, 4000},
-      {3000, {E::kWake}, A::kNone, 2000},
-      {5000, {}, A::kCloseThenOpen, 0},
+      {1000, {E::kLinkClosed, E::kLinkCameUp, E::kWake}, A::kNone, kNever},
+      {3000, {E::kWake}, A::kNone, kNever},
+      {5000, {E::kWake}, A::kCloseThenOpen, 0},
       {6000, {E::kLinkClosed, E::kLinkCameUp}, A::kNone, kNever}}},
+    {"a wake with a sleep event since the last wake's re-link is held for the 5 s",
+     From::kDown,
+     {{0, {E::kWake}, A::kOpen, 0},
+      {1000, {E::kLinkCameUp, E::kSleep}, A::kClose, 0},
+      {1010, {E::kLinkClosed, E::kWake}, A::kNone, 3990},
+      {5000, {}, A::kOpen, 0}}},
     {"sleep and wake alternating: at most one close and one open per 5 s",
      From::kUp,
      {{0, {E::kSleep}, A::kClose, 0},
@@ -126,19 +143,19 @@ const Row kRows[] = {
       {5110, {E::kLinkClosed}, A::kOpen, 0},
       {6110, {E::kLinkCameUp, E::kSleep, E::kWake}, A::kNone, 4000}}},
     {"a port now another device's: 3 failed attempts over 15 s start a search whatever records "
-     "exist; an answer naming the port tried keeps it, one naming another moves the link there; "
-     "a search at most once a minute",
+     "exist; an answer whose display records name the port tried (and another) keeps it, one "
+     "naming only another moves the link there; a search at most once a minute",
      From::kDownIdle,
      {{0, {}, A::kOpen, 0},
       {10, {E::kLinkFailed}, A::kNone, 5000},
       {5010, {E::kLinkFailed}, A::kNone, 5000},
       {10020, {E::kLinkFailed}, A::kNone, 4990},
       {15010, {}, A::kStartSearch, 0},
-      {15020, {E::kSearchFoundNothingNew}, A::kOpen, 0},
+      {15020, {E::kSearchAnswered}, A::kOpen, 0, -1, kNamesPortInUse},
       {15030, {E::kLinkFailed}, A::kNone, 5000},
       {75010, {}, A::kOpen, 0},
       {75020, {E::kLinkFailed}, A::kStartSearch, 0},
-      {75030, {E::kSearchFoundOtherPort}, A::kOpen, 0},
+      {75030, {E::kSearchAnswered}, A::kOpen, 0, -1, kElsewhere, true},
       {76030, {E::kLinkCameUp}, A::kNone, kNever}}},
 };
 
@@ -161,6 +178,8 @@ TEST(LinkPolicy, EveryRowDecidesAsDocumented) {
                 state.hostSuspended = step.suspended == 1;
             std::vector<LinkDecision> decisions;
             for (const LinkEvent event : step.events) {
+                if (event == E::kSearchAnswered)
+                    state.answer = step.answer;
                 if (IsOutcome(event))
                     ApplyLinkEvent(state, event, now);
                 else
@@ -173,6 +192,7 @@ TEST(LinkPolicy, EveryRowDecidesAsDocumented) {
             const LinkDecision decision = decisions.back();
             EXPECT_EQ(static_cast<int>(decision.action), static_cast<int>(step.action));
             EXPECT_EQ(decision.dueMs, step.dueInMs == kNever ? kNever : now + step.dueInMs);
+            EXPECT_EQ(decision.newPort, step.newPort);
         }
     }
 }

@@ -4,10 +4,12 @@
 // garbage records to every window of the process; Close and SetSuspended in
 // every order, before Open and twice; thread messages from another program.
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "DisplayTraffic.h"
 #include "DriverFixture.h"
@@ -537,4 +539,53 @@ TEST_F(DriverTest, ThreadMessagesFromAnotherProgramReachNothingOfTheDriver) {
     EXPECT_GE(shownMs, 0.0);
     EXPECT_TRUE(keyArrived);
     EXPECT_LT(closeMs, 3000.0 + 1000.0);
+}
+
+namespace {
+std::atomic<int> g_hostTimerRunsElsewhere{0};
+DWORD g_hostThread = 0;
+void CALLBACK HostTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+    g_hostTimerRunsElsewhere += GetCurrentThreadId() != g_hostThread;
+}
+} // namespace
+
+// For 3 s, host silent, another thread posts the worker without pause a
+// WM_TIMER naming the host's own timer procedure (registered on the host's
+// thread, so Windows' check of a posted timer passes) and a WM_USER: the
+// host's procedure never runs off its thread, and the stream, which holds
+// back the system's WM_TIMER, does not hold back the library's service call.
+// A timer message naming a procedure of the library's runs it on the worker.
+TEST_F(DriverTest, PostedTimerMessagesRunOnlyTheLibrarysProceduresAndStarveNoServiceCall) {
+    OpenWithDisplay();
+    g_hostThread = GetCurrentThreadId();
+    const UINT_PTR hostTimer = SetTimer(nullptr, 0, 600000, HostTimerProc);
+    const DWORD worker = fields->m_workerThreadId;
+    PostThreadMessageA(worker, WM_TIMER, 1, LPARAM(SimOwnTimerProc()));
+    host.Pump(300);
+    DWORD ranOn = 0;
+    const int libraryRuns = SimOwnTimerRuns(&ranOn);
+    const int servicesBefore = SimCountCalls(16);
+    std::atomic<int> posted{0};
+    std::thread poster([&] {
+        for (const ULONGLONG end = GetTickCount64() + 3000; GetTickCount64() < end;)
+            posted += PostThreadMessageA(worker, WM_TIMER, 1, LPARAM(HostTimerProc)) +
+                      PostThreadMessageA(worker, WM_USER + 7, 0, 0);
+    });
+    host.Pump(3000);
+    poster.join();
+    const double servicesPerSecond = (SimCountCalls(16) - servicesBefore) / 3.0;
+    KillTimer(nullptr, hostTimer);
+
+    ReportRow("4 bad input",
+              "WM_TIMER naming a procedure of the library posted to the worker; then, for 3 s, "
+              "host silent, WM_TIMER naming the host's timer procedure and WM_USER without pause",
+              "library's procedure run on the worker: %s; %d posts; host's procedure run off its "
+              "thread %d times; service calls %.0f a second",
+              libraryRuns == 1 && ranOn == worker ? "yes" : "NO", posted.load(),
+              g_hostTimerRunsElsewhere.load(), servicesPerSecond);
+    EXPECT_EQ(libraryRuns, 1);
+    EXPECT_EQ(ranOn, worker);
+    EXPECT_GT(posted, 1000);
+    EXPECT_EQ(g_hostTimerRunsElsewhere, 0);
+    EXPECT_GE(servicesPerSecond, 15.0);
 }

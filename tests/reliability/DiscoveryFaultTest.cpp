@@ -152,7 +152,8 @@ TEST_F(DiscoveryFaultTest, TheDisplaysRecordSparesOpenAWmiSlowerThanItsBound) {
 // again (Windows gives it a new port, COM12's record goes), with the host
 // writing and again with the host silent; paired only after Open("AUTO")
 // found nothing; and, for contrast, switched off with COM12's record still
-// there, where the driver must keep COM12.
+// there, where the driver must keep COM12, also when a second record of the
+// display (COM34) is the one the choice rules pick.
 TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeepsItsPort) {
     enum class Change {
         kRepairedHostWriting,
@@ -160,7 +161,8 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
         kRepairedPhoneOnOldPort,
         kRepairedSuspendedDuringSearch,
         kPairedLater,
-        kSwitchedOff
+        kSwitchedOff,
+        kTwoRecordsOffThenOn
     };
     struct Case {
         const char* tried;
@@ -182,6 +184,9 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
          Change::kPairedLater},
         {"open on COM12; the display switched off, COM12's record still there, host silent",
          Change::kSwitchedOff},
+        {"open on COM12; a second record of the display, COM34, the one the choice rules pick; "
+         "the display off 40 s, then on again, host silent",
+         Change::kTwoRecordsOffThenOn},
     };
     const std::wstring repairedPnp = BluetoothPortId(L"123456789ABC", L"C00000001");
     constexpr unsigned kWithinMs = 70000; // a minute and 10 s
@@ -201,10 +206,13 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
             ASSERT_TRUE(AddPortRecord(kDisplayPortPnp, L"COM12"));
         } else {
             PairDisplay();
-            ASSERT_TRUE(AddPortRecord(kDisplayPortPnp, L"COM12"));
+            const bool twoRecords = c.change == Change::kTwoRecordsOffThenOn;
+            ASSERT_TRUE(AddPortRecord(
+                twoRecords ? L"BTHENUM\\DEV_123456789ABC\\1" : kDisplayPortPnp, L"COM12"));
+            ASSERT_TRUE(!twoRecords || AddPortRecord(repairedPnp, L"COM34"));
             OpenWithDisplay("COM12");
             ASSERT_GE(WriteUntilShown(host, 5, &sequence, kRecoveryTimeoutMs), 0.0);
-            if (c.change == Change::kSwitchedOff) {
+            if (c.change == Change::kSwitchedOff || twoRecords) {
                 SimSetPresent(0);
             } else {
                 ASSERT_TRUE(RemovePortRecord(kDisplayPortPnp));
@@ -216,13 +224,16 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
                 SimBtDelayNextSearch(c.change == Change::kRepairedSuspendedDuringSearch ? 4000 : 0);
             }
         }
-        const wchar_t* expected = c.change == Change::kPairedLater   ? L"COM12"
-                                  : c.change == Change::kSwitchedOff ? L"COM12"
-                                                                     : L"COM14";
-        const LARGE_INTEGER changed = Now();
+        const wchar_t* expected = c.change == Change::kPairedLater ||
+                                          c.change == Change::kSwitchedOff ||
+                                          c.change == Change::kTwoRecordsOffThenOn
+                                      ? L"COM12"
+                                      : L"COM14";
+        LARGE_INTEGER changed = Now();
         const int changedAt = SimCallCount();
         double foundMs = -1;
-        size_t opensWhileSuspended = 0;
+        size_t opensWhileSuspended = 0, oldPortOpensAfterResume = 0;
+        int resumedAt = -1;
         bool keyAfterResume = true;
         if (c.change == Change::kRepairedHostWriting) {
             foundMs = WriteUntilShown(host, 6, &sequence, kWithinMs);
@@ -232,16 +243,22 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
             driver->WriteCells(cells, kCells); // fails, or is refused: the display is away
             if (c.change == Change::kRepairedSuspendedDuringSearch) {
                 host.PumpUntil([] { return SimBtSearchesStarted() > 0; }, kWithinMs);
+                driver->SetSuspended(1); // an open under way has returned by now
                 const int suspendedAt = SimCallCount();
-                driver->SetSuspended(1);
                 host.Pump(6000); // the search answers meanwhile
                 opensWhileSuspended = SimCallsSince(suspendedAt, 15).size();
                 const LARGE_INTEGER resumed = Now();
+                resumedAt = SimCallCount();
                 driver->SetSuspended(0);
                 host.ClearRecords();
                 SimPressKey(0, 0x02, 0);
                 keyAfterResume = host.PumpUntil([&] { return !host.keys.empty(); }, 3000) &&
                                  MillisecondsSince(resumed) < 3000;
+            }
+            if (c.change == Change::kTwoRecordsOffThenOn) {
+                host.Pump(40000);
+                SimSetPresent(1);
+                changed = Now();
             }
             if (c.change == Change::kSwitchedOff) {
                 host.Pump(25000); // past the time a search begins
@@ -253,12 +270,15 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
         const std::wstring used = fields->m_portNameW;
         const int searches = debugger.Count({"QornDriver: ", "looked for"});
         // Once the display is found on COM14, nothing opens COM12 again.
-        int oldPortOpensAfter = 0;
+        int oldPortOpensAfter = 0, secondRecordOpens = 0;
         bool foundNew = false;
         for (const SimCall& open : SimCallsSince(changedAt, 15)) {
             foundNew = foundNew || wcscmp(open.portName, L"COM14") == 0;
             oldPortOpensAfter += foundNew && wcscmp(open.portName, L"COM12") == 0;
+            secondRecordOpens += wcscmp(open.portName, L"COM34") == 0;
         }
+        for (const SimCall& open : SimCallsSince(resumedAt < 0 ? SimCallCount() : resumedAt, 15))
+            oldPortOpensAfterResume += wcscmp(open.portName, L"COM12") == 0;
         driver->Close();
         SimSetPresent(1);
         const std::string outcome =
@@ -267,15 +287,22 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
                            : "NOT found";
 
         ReportRow("6 discovery", c.tried,
-                  "%s; port used %s; searches %d; opens of COM12 after COM14's %d; opens while "
-                  "suspended %zu; a key within 3 s of the resume: %s",
+                  "%s; port used %s; searches %d; opens of COM12 after COM14's %d, after the "
+                  "resume %zu; of COM34 %d; opens while suspended %zu; a key within 3 s of the "
+                  "resume: %s",
                   outcome.c_str(), Narrow(used).c_str(), searches, oldPortOpensAfter,
-                  opensWhileSuspended, keyAfterResume ? "yes" : "NO");
+                  oldPortOpensAfterResume, secondRecordOpens, opensWhileSuspended,
+                  keyAfterResume ? "yes" : "NO");
         EXPECT_EQ(used, expected);
         EXPECT_EQ(opensWhileSuspended, 0u);
         EXPECT_TRUE(keyAfterResume);
         EXPECT_EQ(searches, 1) << "a search within 25 s of the change, whatever records exist";
         EXPECT_EQ(oldPortOpensAfter, 0);
+        EXPECT_EQ(oldPortOpensAfterResume, 0u);
+        EXPECT_EQ(secondRecordOpens, 0);
+        if (c.change == Change::kTwoRecordsOffThenOn) {
+            EXPECT_LT(foundMs, 12000.0);
+        }
         if (c.change != Change::kSwitchedOff) {
             EXPECT_GE(foundMs, 0.0);
             EXPECT_LT(foundMs, double(kWithinMs));

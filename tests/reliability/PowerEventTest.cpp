@@ -152,6 +152,28 @@ TEST_F(PowerEventTest, TheSuspendBroadcastClosesTheLinkUntilTheWakesBringItBackO
     EXPECT_TRUE(key);
 }
 
+// A person wakes the computer: Windows sends the automatic resume and, 300 ms
+// later, the resume for the user. The link is up, the host writes every 10 ms:
+// one re-link, not a second one 5 s later.
+TEST_F(PowerEventTest, TheTwoResumeEventsOfOneWakeReLinkOnce) {
+    OpenWithDisplay();
+    uint32_t sequence = 0;
+    Show(7, &sequence);
+    const int mark = SimCallCount();
+    Broadcast(host, PBT_APMRESUMEAUTOMATIC);
+    host.Pump(300);
+    Broadcast(host, PBT_APMRESUMESUSPEND);
+    CallTimes times;
+    WriteFor(host, 8000, 7, &sequence, times);
+    const size_t closes = SimCallsSince(mark, 2).size(), opens = SimCallsSince(mark, 15).size();
+
+    ReportRow("2 faults",
+              "the two resume events of one wake, 300 ms apart, link up, host writing every 10 ms",
+              "in the 8 s after: closes %zu, opens %zu", closes, opens);
+    EXPECT_EQ(closes, 1u);
+    EXPECT_EQ(opens, 1u);
+}
+
 // A wake, a sleep and a wake reach the worker while it is busy in a slow
 // service call, the link down: the last word, the computer awake, counts.
 TEST_F(PowerEventTest, OfABurstOfPowerEventsTheLastWordCounts) {
