@@ -286,13 +286,18 @@ void AddReturnRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host)
         table.Add(std::move(row));
 }
 
-// After a wake, host silent: each round against its own link-up.
-void AddWakeRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host) {
-    Progress("display back after a wake");
+// After a wake, or a re-pairing's port arrival, host silent: each round
+// against its own link-up.
+void AddBroadcastRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host,
+                      Broadcast broadcast) {
+    const std::string what = broadcast == Broadcast::kWake
+                                 ? "Display back after a wake, host silent"
+                                 : "Display back after re-pairing on a new port, host silent";
+    Progress(what.c_str());
     Samples shownMs, linkUpMs;
     double worstShownMs = 0, worstLinkUpMs = 1, worstLateMs = -1e9;
     for (int round = 0; round < sizes.returnRounds; ++round) {
-        const WakeResult back = MeasureReturnAfterWake(host);
+        const WakeResult back = MeasureReturnAfterBroadcast(host, broadcast);
         if (!back.shown)
             continue;
         shownMs.Add(back.shownAfterMs);
@@ -304,14 +309,13 @@ void AddWakeRows(ResultTable& table, const BenchSizes& sizes, BenchHost& host) {
         }
     }
     if (shownMs.Empty()) {
-        table.Add({"Display back after a wake, host silent", "never shown", "-", "-", "-"});
+        table.Add({what, "never shown", "-", "-", "-"});
         return;
     }
-    table.Add({"Display back after a wake, host silent: -> shown, median", Millis(shownMs.Median()),
-               Millis(linkUpMs.Median()), Ratio(shownMs.Median(), linkUpMs.Median()), "-"});
-    table.Add({"Display back after a wake, host silent: -> shown, latest", Millis(worstShownMs),
-               Millis(worstLinkUpMs), Ratio(worstShownMs, worstLinkUpMs),
-               "<= its link-up + 0.5 s"});
+    table.Add({what + ": -> shown, median", Millis(shownMs.Median()), Millis(linkUpMs.Median()),
+               Ratio(shownMs.Median(), linkUpMs.Median()), "-"});
+    table.Add({what + ": -> shown, latest", Millis(worstShownMs), Millis(worstLinkUpMs),
+               Ratio(worstShownMs, worstLinkUpMs), "<= its link-up + 0.5 s"});
 }
 
 void PrintFloors() {
@@ -332,7 +336,7 @@ void PrintFloors() {
         "  display back   5 s of host silence (common/Parameters.h) plus that return's own\n"
         "                 link-up as timed in the run (open, 1 s settle pause, size poll, write)\n"
         "  after a wake   that wake's own link-up as timed in the run (open, settle pause,\n"
-        "                 size poll, write)\n"
+        "                 size poll, write); after re-pairing, the same of that link-up\n"
         "  search         a bare listing of the same device records (SetupAPI and the registry)\n"
         "Parts \"a / b / c\": a burst's lag split into the rest of a device write under way,\n"
         "  the worker's turn to the final write, and that write; a return split into the\n"
@@ -364,8 +368,9 @@ int main(int argc, char** argv) {
     AddKeyRows(table, sizes, host);
     AddBurstRows(table, sizes, driver);
     AddMemoryRows(table, sizes, driver);
-    AddReturnRows(table, sizes, host); // opens and closes the driver anew
-    AddWakeRows(table, sizes, host);   // the same
+    AddReturnRows(table, sizes, host);                      // opens and closes the driver anew
+    AddBroadcastRows(table, sizes, host, Broadcast::kWake); // the same
+    AddBroadcastRows(table, sizes, host, Broadcast::kPortArrival); // the same
     driver->Close();
     AddDiscoveryRows(table, quick);
     table.Print();

@@ -6,7 +6,11 @@
 #include <cstring>
 #include <vector>
 
+#include <dbt.h>
+
 #include "KeyEvent.h"
+#include "PortRecords.h"
+#include "SimulatedBluetooth.h"
 #include "SimulatedDisplay.h"
 
 namespace {
@@ -309,33 +313,48 @@ ReturnResult MeasureReturnWhileSilent(BenchHost& host, ReturnCase which) {
     return result;
 }
 
-WakeResult MeasureReturnAfterWake(BenchHost& host) {
+WakeResult MeasureReturnAfterBroadcast(BenchHost& host, Broadcast broadcast) {
     WakeResult result;
     IBrailleDriver* driver = host.Driver();
     driver->Close(); // a new session: no forced re-link of an earlier round to wait out
     SimReset();
     SimSetLogService(0);
-    if (driver->Open("COM5", &host, "", "") != 1)
+    const bool port = broadcast == Broadcast::kPortArrival;
+    const std::wstring paired = BluetoothPortId(L"123456789ABC"),
+                       repaired = BluetoothPortId(L"123456789ABC", L"C00000001");
+    const uint8_t address[6] = {0xBC, 0x9A, 0x78, 0x56, 0x34, 0x12};
+    SimBtReset();
+    SimBtAddDevice(L"ZR47-0412", address, kSimBtAuthenticated);
+    if (!RemoveAllPortRecords() || !AddPortRecord(paired, L"COM12") ||
+        driver->Open("COM12", &host, "", "") != 1)
         return result;
     const CellPattern latest = PatternFor(NextSerial());
     driver->WriteCells(latest.cells, kBenchCells);
     if (!WaitUntilShown(latest, kShowTimeoutMs))
         return result;
-    SimSleep();
+    if (port && (!RemovePortRecord(paired) || !AddPortRecord(repaired, L"COM14")))
+        return result;
+    port ? SimSetDisplayPort(L"COM14") : SimSleep();
     const int mark = SimCallCount();
     bool sent = false;
     const int64_t woke = Ticks();
     std::thread broadcaster([&] {
         DWORD_PTR answer = 0;
-        SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0,
-                            SMTO_ABORTIFHUNG, 1000, &answer);
+        if (port)
+            BroadcastDeviceChange(DBT_DEVICEARRIVAL, L"COM14");
+        else
+            SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0,
+                                SMTO_ABORTIFHUNG, 1000, &answer);
         sent = true;
     });
     host.PumpUntil([&] { return sent; }, kSilentStepTimeoutMs);
     broadcaster.join();
     SimCall shownBy, opened;
-    if (!WaitUntilShown(latest, kSilentStepTimeoutMs) || FindWrite(latest, mark, &shownBy) < 0 ||
-        FindCallStartedSince(15, mark, woke, &opened) < 0)
+    // The display may still hold these cells from before (a re-paired one does).
+    const ULONGLONG deadline = GetTickCount64() + kSilentStepTimeoutMs;
+    while (FindWrite(latest, mark, &shownBy) < 0 && GetTickCount64() < deadline)
+        Sleep(1);
+    if (FindWrite(latest, mark, &shownBy) < 0 || FindCallStartedSince(15, mark, woke, &opened) < 0)
         return result;
     result.shownAfterMs = SplitSpanMs(woke, {shownBy.endTicks})[0];
     result.linkUpMs = SplitSpanMs(opened.startTicks, {shownBy.endTicks})[0];

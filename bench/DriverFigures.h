@@ -80,16 +80,19 @@ struct ReturnResult {
 // Closes the driver and opens it again for the case; leaves it open, link up.
 ReturnResult MeasureReturnWhileSilent(BenchHost& host, ReturnCase which);
 
-// The computer sleeps (the library loses the link without a word) and wakes,
-// host silent: from the wake's broadcast to the end of the device write that
-// shows the host's latest cells, and that link-up's own time, from the open
-// to the end of that write. Leaves the driver open, link up.
+// What the system broadcasts, host silent: the computer slept (the library
+// lost the link without a word) and wakes; or the display, paired on COM12, was
+// removed and paired again and has COM14 now (its Bluetooth list entry kept),
+// and a serial port arrived. From the broadcast to the end of the device write
+// that shows the host's latest cells, and that link-up's own time, from the
+// open to the end of that write. Leaves the driver open, link up.
+enum class Broadcast { kWake, kPortArrival };
 struct WakeResult {
     double shownAfterMs = 0;
     double linkUpMs = 0;
     bool shown = false;
 };
-WakeResult MeasureReturnAfterWake(BenchHost& host);
+WakeResult MeasureReturnAfterBroadcast(BenchHost& host, Broadcast broadcast);
 
 // Private bytes per round of writes, after one warm-up round.
 struct MemoryResult {

@@ -60,6 +60,14 @@ constexpr unsigned kSilentRetryIntervalMs = 5000;
 // program broadcasting power events in a loop cannot keep the display down.
 constexpr unsigned kForcedLinkActionMs = 5000;
 
+// A device-change broadcast (a serial port came or went, the device tree
+// changed) has the worker look at the device records once a burst of them has
+// settled, at most once per interval; at a resume, when no window of the
+// driver heard them, the link-up waits at most this long for that look.
+constexpr unsigned kDeviceChangeSettleMs = 250;
+constexpr unsigned kDeviceChangeLookIntervalMs = 1000;
+constexpr unsigned kResumeLookWaitMs = 500;
+
 // ---- Display discovery ----
 // A link that has not come up in this many attempts in a row, over at least
 // this long (on no port, this long after the open), sends the worker looking

@@ -25,6 +25,7 @@ enum WorkerCommand : int {
     kCmdRegisterKeyWindow = 9, // the session's key window
     kCmdReadDeviceData = 10,   // answers the three bytes of the device's data
     kCmdPower = 11,            // the computer goes to sleep or woke (DriverSession::latestPower)
+    kCmdDevicesChanged = 12,   // the device records may have changed (a device-change broadcast)
     kCmdRelinkRequest = 13,    // the host's output calls keep being refused
 };
 

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include <dbt.h>
+
 #include "CommandChannel.h"
 #include "DeviceLibrary.h"
 #include "ExceptionShield.h"
@@ -30,6 +32,20 @@ LRESULT OnPowerBroadcast(CBrailleSampleDriver* driver, WPARAM event) {
         session->latestPower = sleeps ? LinkEvent::kSleep : LinkEvent::kWake;
         QueueCommandOnce(*session, kCmdPower);
     }
+    return TRUE;
+}
+
+// Windows tells every top-level window when a serial port comes or goes
+// (DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE, with a DEV_BROADCAST_PORT) and
+// when the device tree changed (DBT_DEVNODES_CHANGED, no data): a display
+// paired again may have a new port. Any program can send these too, so the
+// window believes nothing in them: each is the hint that the device records
+// may have changed, queued to the worker while none waits, and answered at once.
+LRESULT OnDeviceChange(CBrailleSampleDriver* driver, WPARAM event) {
+    const bool hint = event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE ||
+                      event == DBT_DEVNODES_CHANGED;
+    if (const SessionRef session = hint ? CurrentSession(driver) : SessionRef())
+        QueueCommandOnce(*session, kCmdDevicesChanged);
     return TRUE;
 }
 
@@ -109,6 +125,8 @@ extern "C" LRESULT QornNotifyWindowBody(HWND window, UINT message, WPARAM wParam
     const bool ours = IsWindow(window) && window == g_driver.m_hNotifyWindow;
     if (ours && message == WM_POWERBROADCAST)
         return OnPowerBroadcast(&g_driver, wParam);
+    if (ours && message == WM_DEVICECHANGE)
+        return OnDeviceChange(&g_driver, wParam);
     if (!ours || message != WM_BRAILLE_KEY)
         return DefWindowProcA(window, message, wParam, lParam);
     KeyEvent keys;

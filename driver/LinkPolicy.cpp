@@ -1,6 +1,7 @@
 #include "LinkPolicy.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "../common/Parameters.h"
 
@@ -15,11 +16,22 @@ LinkDecision DecideWhatIsDue(LinkState& state, uint64_t nowMs);
 
 // A search's answer moves the link to the port the display's record names
 // only when no record of the display names the port in use and the link is
-// not up and sound: a display that is only off or away keeps its port.
+// not up and sound on a port still listed: a display that is only off or away
+// keeps its port, and so does a sound link no record of the display names (a
+// wired display's, say) while another device's pairing changes the records.
 bool AnswerMovesLink(const LinkState& state) {
     const SearchAnswer& answer = state.answer;
     const bool sound = state.link == LinkCondition::kUp && state.writeFailures == 0;
-    return state.answerWaiting && answer.otherPortNamed && !answer.portInUseNamed && !sound;
+    return state.answerWaiting && answer.otherPortNamed && !answer.portInUseNamed &&
+           !(sound && answer.portInUseListed);
+}
+
+// A new look at the records: its answer replaces one still waiting.
+LinkDecision StartSearch(LinkState& state, uint64_t& startedMs, LinkReason reason, uint64_t nowMs) {
+    state.searchRunning = true;
+    state.answerWaiting = false;
+    startedMs = nowMs;
+    return LinkDecision{LinkAction::kStartSearch, reason, nowMs};
 }
 
 // The link comes up, closed first if it is up, on the port a waiting answer
@@ -90,23 +102,38 @@ LinkDecision DecideWhatIsDue(LinkState& state, uint64_t nowMs) {
         }
         dueMs = wakeDueMs;
     }
-    // An answer that moves the link, the re-link after failed writes, the retry.
+    // A look at the records once they may have changed: settled, spaced, and
+    // after a search under way.
+    const uint64_t lookMs =
+        state.searchRunning
+            ? kNeverDue
+            : std::max(state.lookAtMs,
+                       SpacedFrom(state.lastLookMs, qorn::kDeviceChangeLookIntervalMs));
+    if (nowMs >= lookMs) {
+        state.lookAtMs = kNeverDue;
+        return StartSearch(state, state.lastLookMs, LinkReason::kLook, nowMs);
+    }
+    // The resume's link-up (and the retry) waits a while for that look's
+    // answer; then it comes. The re-link after failed writes does not wait.
+    const bool held =
+        nowMs < state.linkUpHeldUntilMs && (state.searchRunning || lookMs != kNeverDue);
+    if (held)
+        dueMs = std::min(dueMs, state.linkUpHeldUntilMs);
+    const bool resumeDue =
+        !held && std::exchange(state.linkUpHeldUntilMs, 0) != 0 && state.link != LinkCondition::kUp;
     const bool writesFail =
         state.link == LinkCondition::kStale && state.writeFailures > qorn::kRelinkAfterFailures;
-    const uint64_t retryMs = SilentRetryDueMs(state);
-    if (AnswerMovesLink(state) || writesFail || nowMs >= retryMs)
+    const uint64_t retryMs = held ? kNeverDue : SilentRetryDueMs(state);
+    if (writesFail || (!held && (resumeDue || AnswerMovesLink(state) || nowMs >= retryMs)))
         return BringUp(state, LinkReason::kOther, nowMs);
-    state.answerWaiting = false;
+    state.answerWaiting = state.answerWaiting && held;
     const uint64_t searchMs = SearchDueMs(state);
-    if (nowMs >= searchMs) {
-        state.searchRunning = true;
-        state.lastSearchMs = nowMs;
-        return LinkDecision{LinkAction::kStartSearch, LinkReason::kOther, nowMs};
-    }
+    if (nowMs >= searchMs)
+        return StartSearch(state, state.lastSearchMs, LinkReason::kOther, nowMs);
     if (state.searchRunning) // its answer, or its bound
-        dueMs = std::min(dueMs, state.lastSearchMs + qorn::kDriverDiscoveryTimeoutMs);
+        dueMs = std::min(dueMs, SearchStartedMs(state) + qorn::kDriverDiscoveryTimeoutMs);
     return LinkDecision{LinkAction::kNone, LinkReason::kOther,
-                        std::min({dueMs, retryMs, searchMs})};
+                        std::min({dueMs, retryMs, searchMs, lookMs})};
 }
 } // namespace
 
@@ -162,6 +189,10 @@ void ApplyLinkEvent(LinkState& state, LinkEvent event, uint64_t nowMs) {
         state.searchRunning = false;
         state.answerWaiting = true;
         break;
+    case LinkEvent::kDevicesChanged: // a burst of them is one look, once it has settled
+        if (state.lookAtMs == kNeverDue)
+            state.lookAtMs = nowMs + qorn::kDeviceChangeSettleMs;
+        break;
     default: // the other requests: the decision answers them as they come
         break;
     }
@@ -188,7 +219,12 @@ LinkDecision DecideLink(LinkState& state, LinkEvent event, uint64_t nowMs) {
     case LinkEvent::kOpenOnPort:
     case LinkEvent::kOpenWithoutPort: // the link opens anew
         return BringUp(state, LinkReason::kOpenCommand, nowMs);
-    case LinkEvent::kResume:
+    case LinkEvent::kResume: // no window heard the broadcasts: the records first, a while
+        if (state.link != LinkCondition::kUp) {
+            state.lookAtMs = std::min(state.lookAtMs, nowMs);
+            state.linkUpHeldUntilMs = nowMs + qorn::kResumeLookWaitMs;
+        }
+        break;
     case LinkEvent::kRelinkRequest: // a link down or stale comes up
         if (state.link != LinkCondition::kUp)
             return BringUp(state, LinkReason::kOther, nowMs);

@@ -14,6 +14,8 @@
 
 enum class LinkCondition : uint8_t { kDown, kUp, kStale };
 
+constexpr uint64_t kNeverDue = UINT64_MAX;
+
 // What a search of the device records found, as far as the decision needs it.
 struct SearchAnswer {
     bool portInUseNamed = false;  // a record of the display names the port in use
@@ -47,15 +49,19 @@ struct LinkState {
     // ---- The port and the search for the display ----
     bool hasPort = false;
     bool searchRunning = false;
-    uint64_t lastSearchMs = 0;
-    bool answerWaiting = false; // the latest search's answer, not yet acted on
+    uint64_t lastSearchMs = 0;     // the latest search for failed link-ups
+    uint64_t lookAtMs = kNeverDue; // a look at the records is due (the records may have changed)
+    uint64_t lastLookMs = 0;
+    uint64_t linkUpHeldUntilMs = 0; // the resume's link-up waits for the look until then
+    bool answerWaiting = false;     // the latest search's answer, not yet acted on
     SearchAnswer answer;
 };
 
 // kTick: nothing new but the time. kOpenOnPort and kOpenWithoutPort: the open
 // command, with a port name the library can take or with none. kRelinkRequest: the host's output
 // calls keep being refused. kLinkCameUp and kLinkFailed: an attempt to bring the link up, and how
-// it ended. kSearchAnswered: a search ended, its answer in LinkState::answer.
+// it ended. kSearchAnswered: a search ended, its answer in LinkState::answer. kDevicesChanged:
+// a device-change broadcast, the hint that the device records may have changed.
 enum class LinkEvent : uint8_t {
     kTick,
     kOpenOnPort,
@@ -71,17 +77,16 @@ enum class LinkEvent : uint8_t {
     kLinkCameUp,
     kLinkFailed,
     kLinkClosed,
-    kSearchAnswered
+    kSearchAnswered,
+    kDevicesChanged
 };
 
 enum class LinkAction : uint8_t { kNone, kOpen, kClose, kCloseThenOpen, kStartSearch };
 
 // What the worker needs to know of why: the open command's link-up (which Open
 // may wait for), the close before sleep and the re-link after a wake (told to
-// a debugger).
-enum class LinkReason : uint8_t { kOther, kOpenCommand, kSleep, kWake };
-
-constexpr uint64_t kNeverDue = UINT64_MAX;
+// a debugger), a look at the records after a device change or at a resume.
+enum class LinkReason : uint8_t { kOther, kOpenCommand, kSleep, kWake, kLook };
 
 struct LinkDecision {
     LinkAction action = LinkAction::kNone;
@@ -104,4 +109,9 @@ LinkDecision DecideLink(LinkState& state, LinkEvent event, uint64_t nowMs);
 
 inline bool LinkIsUp(const LinkState& state) {
     return state.link != LinkCondition::kDown;
+}
+
+// When the search under way, if any, began: the latest search or look.
+inline uint64_t SearchStartedMs(const LinkState& state) {
+    return state.lastSearchMs > state.lastLookMs ? state.lastSearchMs : state.lastLookMs;
 }

@@ -176,7 +176,7 @@ uint64_t SuperviseLink(DriverSession& session, LinkEvent event) {
 void TakeSearchAnswerOnceDone(DriverSession& session) {
     if (session.search.handle == nullptr ||
         (WaitForSingleObject(session.search.handle, 0) != WAIT_OBJECT_0 &&
-         MonotonicMs() < session.link.lastSearchMs + qorn::kDriverDiscoveryTimeoutMs))
+         MonotonicMs() < SearchStartedMs(session.link) + qorn::kDriverDiscoveryTimeoutMs))
         return;
     DiscoveryResult result;
     FinishDiscovery(session.search, 0, result); // a search past its bound finds nothing

@@ -6,7 +6,8 @@
 // A display removed and paired again gets a new serial port from Windows, its
 // old port name may by then be another device's, and one paired after
 // Open("AUTO") found nothing has no port at all: so the decision has the
-// worker look for it in the device records on a thread of its own. The answer
+// worker look for it in the device records on a thread of its own (after
+// failed link-ups, a device-change broadcast, a resume). The answer
 // says whether a record of the display names the port in use (then it is kept:
 // the display is only off or away) and which other port the display's record
 // names (taken by the next link-up otherwise).

@@ -34,6 +34,8 @@ LinkEvent HandleCommand(DriverSession& session, const QueuedCommand& command) {
         return LinkEvent::kRelinkRequest;
     case kCmdPower:
         return session.latestPower;
+    case kCmdDevicesChanged:
+        return LinkEvent::kDevicesChanged;
     case kCmdWrite: // a write or a clear: the latest cells either way
         WriteLatestCells(session);
         break;
@@ -64,6 +66,24 @@ void ServiceIfDue(DriverSession& session) {
         Service(session);
 }
 
+// A resume's link-up waits a while for the look at the records it began
+// (LinkPolicy.h): the resume's ticket, and with it SetSuspended(0), is
+// released once the link is up, as it always was. The worker waits for the
+// search itself, within that while.
+void AwaitHeldLinkUp(DriverSession& session) {
+    for (uint64_t until; (until = session.link.linkUpHeldUntilMs) != 0 &&
+                         HostWantsLink(session.link) && !session.abandoned;) {
+        const uint64_t now = MonotonicMs();
+        const DWORD waitMs = now < until ? DWORD(until - now) : 0;
+        if (session.search.handle != nullptr)
+            WaitForSingleObject(session.search.handle, waitMs);
+        else // a look held back by its spacing
+            Sleep(std::min<DWORD>(waitMs, qorn::kServiceTimerMs));
+        TakeSearchAnswerOnceDone(session);
+        SuperviseLink(session, LinkEvent::kTick);
+    }
+}
+
 // Runs one command and the link's decision that follows it (any exception,
 // out of memory say, ends only that command), and releases its waiter: the
 // open, close and suspend commands once what they brought about is done,
@@ -78,6 +98,7 @@ bool RunCommand(DriverSession& session, QueuedCommand& command) {
     if (number != kCmdOpen && number != kCmdClose && number != kCmdSuspend)
         command.Finish();
     SuperviseLink(session, event);
+    AwaitHeldLinkUp(session);
     command.Finish(); // the first Finish of a command is the one that counts
     return number != kCmdQuit;
 }

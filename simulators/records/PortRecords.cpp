@@ -1,8 +1,10 @@
 #include "PortRecords.h"
 
+#include <cwchar>
 #include <vector>
 
 #include <windows.h>
+#include <dbt.h>
 
 namespace {
 
@@ -132,4 +134,19 @@ bool RemoveAllPortRecords() {
     for (const std::wstring& id : PortsRecordIds(enumKey.get()))
         RemovePortRecord(id);
     return PortsRecordIds(enumKey.get()).empty();
+}
+
+bool BroadcastDeviceChange(unsigned event, const wchar_t* port) {
+    struct {
+        DEV_BROADCAST_PORT_W header;
+        wchar_t name[32];
+    } data = {};
+    data.header.dbcp_size = sizeof data;
+    data.header.dbcp_devicetype = DBT_DEVTYP_PORT;
+    if (port != nullptr)
+        wcsncpy(data.header.dbcp_name, port, 31);
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, event,
+                               port != nullptr ? reinterpret_cast<LPARAM>(&data) : 0,
+                               SMTO_ABORTIFHUNG, 1000, &answer) != 0;
 }

@@ -31,3 +31,10 @@ bool RemovePortRecord(const std::wstring& instanceId);
 // Removes every Ports-class record of the prefix (a test prefix has none of
 // its own), also those an earlier run left behind. True when none is left.
 bool RemoveAllPortRecords();
+
+// What the system then tells every top-level window: WM_DEVICECHANGE with
+// DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE and a DEV_BROADCAST_PORT naming
+// the port, or DBT_DEVNODES_CHANGED (port null) with no data. Sent, so it
+// returns once every window has answered (or hung past 1 s): the window of a
+// thread waiting for this call must be served by another. True when sent.
+bool BroadcastDeviceChange(unsigned event, const wchar_t* port);

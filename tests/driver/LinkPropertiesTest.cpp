@@ -57,13 +57,18 @@ public:
         {"worker given up", [this](uint32_t) { givenUp_ = true, Decide(E::kTick), End(); }},
         {"unload", [this](uint32_t) { alive_ = false, Decide(E::kTick), alive_ = true, End(); }},
         {"settle", [this](uint32_t arg) { Settle(arg % 2 == 0, 15 + arg % 200); }},
+        {"a device-change broadcast", [this](uint32_t) { Decide(E::kDevicesChanged); }},
+        {"re-paired, broadcast",
+         [this](uint32_t arg) { Repair(int(arg % 4) + 1, arg), Decide(E::kDevicesChanged); }},
+        {"500 broadcasts in 2 s", [this](uint32_t) { Storm(); }},
     };
 
     void Step(const GenStep& step) {
         Advance(now_ + step.gapMs);
         Log(std::string(happenings[step.what].first) + " (" + std::to_string(step.arg) +
-            "); display's records " + Ports(displayPorts_) + (displayOn_ ? "" : ", display off") +
-            ", others' " + Ports(otherPorts_) + ", port in use " + Ports(Bit(port_)));
+            "); before it: display's records " + Ports(displayPorts_) +
+            (displayOn_ ? "" : ", display off") + ", others' " + Ports(otherPorts_) +
+            ", port in use " + Ports(Bit(port_)));
         happenings[step.what].second(step.arg);
     }
 
@@ -91,7 +96,7 @@ private:
         End();
         session_ = true, suspended_ = closing_ = givenUp_ = searching_ = false;
         state_ = LinkState{}, port_ = port, found_ = mustMoveTo_ = believedShown_ = 0;
-        lastSearchMs_ = lastPowerCloseMs_ = lastWakeOpenMs_ = 0, wakeRelinks_ = -1;
+        lastSearchMs_ = lastLookMs_ = lastPowerCloseMs_ = lastWakeOpenMs_ = 0, wakeRelinks_ = -1;
         writeFailures_ = 0;
         Decide(port != 0 ? E::kOpenOnPort : E::kOpenWithoutPort);
     }
@@ -101,6 +106,7 @@ private:
         for (int turn = 0; session_ && failure.empty(); ++turn, event = E::kTick) {
             state_.alive = alive_, state_.hostSuspended = suspended_, state_.closing = closing_;
             state_.givenUp = givenUp_, state_.lastHostCallMs = lastCallMs_;
+            sound_ = state_.link == LinkCondition::kUp && state_.writeFailures == 0;
             const LinkDecision d = DecideLink(state_, event, now_);
             if (d.action != A::kNone)
                 Log(std::string("  decided: ") + kActions[int(d.action)] +
@@ -121,9 +127,11 @@ private:
             Fail("P1: the link opened while the host does not want it");
         if (d.newPort && (answerPorts_ & Bit(port_)))
             Fail("P2: a port a record of the display names left for another");
+        if (d.newPort && sound_ && (answerListed_ & Bit(port_)))
+            Fail("P2: a sound link on a port still listed moved");
         if (Opens(d.action) && mustMoveTo_ != 0 && !(d.newPort && found_ == mustMoveTo_))
             Fail("P3: a link-up after the search not on the port the display's record names");
-        mustMoveTo_ = Opens(d.action) ? 0 : mustMoveTo_;
+        mustMoveTo_ = Opens(d.action) || d.action == A::kStartSearch ? 0 : mustMoveTo_;
         const bool powerClose = (d.reason == LinkReason::kSleep && Closes(d.action)) ||
                                 (d.reason == LinkReason::kWake && d.action == A::kCloseThenOpen);
         if (powerClose && lastPowerCloseMs_ != 0 && now_ < lastPowerCloseMs_ + 5000)
@@ -136,10 +144,14 @@ private:
         }
         if (std::exchange(relinkDue_, false) && d.action != A::kCloseThenOpen && Wanted())
             Fail("P6: no close and open at the 21st failed write");
-        if (d.action == A::kStartSearch && (state_.link != LinkCondition::kDown ||
-                                            (lastSearchMs_ != 0 && now_ < lastSearchMs_ + 60000)))
+        const bool search = d.action == A::kStartSearch, look = d.reason == LinkReason::kLook;
+        if (search && !look &&
+            (state_.link != LinkCondition::kDown ||
+             (lastSearchMs_ != 0 && now_ < lastSearchMs_ + 60000)))
             Fail("P7: a search while the link is up, or two within a minute");
-        lastSearchMs_ = d.action == A::kStartSearch ? now_ : lastSearchMs_;
+        if (search && look && lastLookMs_ != 0 && now_ < lastLookMs_ + 1000)
+            Fail("P7: two looks at the records within a second");
+        (search && look ? lastLookMs_ : search ? lastSearchMs_ : now_) = now_;
     }
 
     void CarryOut(const LinkDecision& d) {
@@ -167,13 +179,15 @@ private:
     void Answer() {
         searching_ = false;
         SearchAnswer answer;
-        if (searchEndsMs_ <= state_.lastSearchMs + qorn::kDriverDiscoveryTimeoutMs) {
+        if (searchEndsMs_ <= SearchStartedMs(state_) + qorn::kDriverDiscoveryTimeoutMs) {
             answer.portInUseNamed = displayPorts_ & Bit(port_);
             answer.portInUseListed = (displayPorts_ | otherPorts_) & Bit(port_);
             found_ = Highest(displayPorts_), answerPorts_ = displayPorts_;
+            answerListed_ = displayPorts_ | otherPorts_;
             answer.otherPortNamed = found_ != 0 && found_ != port_;
-            const bool sound = state_.link == LinkCondition::kUp && state_.writeFailures == 0;
-            mustMoveTo_ = answer.otherPortNamed && !answer.portInUseNamed && !sound ? found_ : 0;
+            const bool kept = answer.portInUseListed && state_.link == LinkCondition::kUp &&
+                              state_.writeFailures == 0; // sound, on a port still listed
+            mustMoveTo_ = answer.otherPortNamed && !answer.portInUseNamed && !kept ? found_ : 0;
         }
         state_.answer = answer;
         ApplyLinkEvent(state_, E::kSearchAnswered, now_);
@@ -185,7 +199,7 @@ private:
     // times too (ticks, messages), and takes a search's answer once it came.
     void Advance(uint64_t toMs) {
         for (int n = 0; failure.empty() && session_ && !asleep_; ++n) {
-            const uint64_t answerMs = std::min(searchEndsMs_, state_.lastSearchMs + 10000);
+            const uint64_t answerMs = std::min(searchEndsMs_, SearchStartedMs(state_) + 10000);
             uint64_t next = std::min({toMs, due_, now_ + 1 + (now_ * 2654435761u) % 4000});
             next = searching_ ? std::min(next, answerMs) : next;
             if (n > 100000)
@@ -249,6 +263,10 @@ private:
         displayPorts_ = Bit(port) | (arg & 8 ? Bit(port % 4 + 1) : 0);
         otherPorts_ &= ~displayPorts_, libraryLink_ = false;
     }
+    void Storm() {
+        for (int i = 0; i < 500; ++i, Advance(now_ + 4))
+            Decide(E::kDevicesChanged);
+    }
     void ToggleOther(int port) { otherPorts_ = (otherPorts_ ^ Bit(port)) & ~displayPorts_; }
 
     // P5: once the display answers on a port its record names and the host
@@ -285,7 +303,9 @@ private:
     int port_ = 0, found_ = 0, mustMoveTo_ = 0;
     bool searching_ = false, relinkDue_ = false;
     int writeFailures_ = 0, refusedRun_ = 0, requests_ = 0, wakeRelinks_ = -1;
-    uint64_t lastSearchMs_ = 0, lastPowerCloseMs_ = 0, lastWakeOpenMs_ = 0;
+    uint64_t lastSearchMs_ = 0, lastLookMs_ = 0, lastPowerCloseMs_ = 0, lastWakeOpenMs_ = 0;
+    int answerListed_ = 0;
+    bool sound_ = false;
 };
 
 std::vector<GenStep> Generate(uint64_t seed, int steps) {

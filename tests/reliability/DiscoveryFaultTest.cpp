@@ -4,9 +4,16 @@
 // hung search must stay the only one, the display's device record must spare
 // Open the slow WMI, and a search still running must keep the driver's code
 // mapped until it ends, even after FreeLibrary.
+#include <atomic>
 #include <cwchar>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include <windows.h>
+#include <dbt.h>
+
+#include "ChildProgram.h"
 #include "DebuggerOutput.h"
 #include "DisplayTraffic.h"
 
@@ -25,6 +32,14 @@ constexpr double kGaveUpLatestMs = 12500; // Open did not wait for the hung sear
 
 class DiscoveryFaultTest : public DriverDiscoveryTest {
 protected:
+    // No record, nothing paired, the display answering on COM12 only.
+    void StartAfresh() {
+        SimReset();
+        SimSetLogService(0);
+        SimBtReset();
+        EXPECT_TRUE(RemoveAllPortRecords());
+        SimSetDisplayPort(L"COM12");
+    }
     // Opens with "AUTO" and returns the port text that reached the library
     // ("" for none) and how long Open took.
     std::wstring OpenAuto(double* milliseconds) {
@@ -153,13 +168,17 @@ TEST_F(DiscoveryFaultTest, TheDisplaysRecordSparesOpenAWmiSlowerThanItsBound) {
 // writing and again with the host silent; paired only after Open("AUTO")
 // found nothing; and, for contrast, switched off with COM12's record still
 // there, where the driver must keep COM12, also when a second record of the
-// display (COM34) is the one the choice rules pick.
+// display (COM34) is the one the choice rules pick. With the system's
+// device-change broadcast (from another thread, or another process, as
+// Windows sends it) the display is back within 3 s of it; while the host has
+// suspended the display no window hears it, and the resume looks itself.
 TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeepsItsPort) {
     enum class Change {
         kRepairedHostWriting,
         kRepairedHostSilent,
         kRepairedPhoneOnOldPort,
         kRepairedSuspendedDuringSearch,
+        kRepairedWhileSuspended,
         kPairedLater,
         kSwitchedOff,
         kTwoRecordsOffThenOn
@@ -167,6 +186,8 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
     struct Case {
         const char* tried;
         Change change;
+        UINT broadcast = 0; // what the system broadcasts as the change is made
+        bool fromAnotherProcess = false;
     };
     const Case cases[] = {
         {"open on COM12; the display re-paired (its record now COM14), the host writing",
@@ -187,17 +208,25 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
         {"open on COM12; a second record of the display, COM34, the one the choice rules pick; "
          "the display off 40 s, then on again, host silent",
          Change::kTwoRecordsOffThenOn},
+        {"re-paired (COM14), the host writing; the arrival broadcast", Change::kRepairedHostWriting,
+         DBT_DEVICEARRIVAL},
+        {"re-paired (COM14), the host silent; the arrival broadcast", Change::kRepairedHostSilent,
+         DBT_DEVICEARRIVAL},
+        {"re-paired (COM14), the host silent; only DBT_DEVNODES_CHANGED",
+         Change::kRepairedHostSilent, DBT_DEVNODES_CHANGED},
+        {"re-paired (COM14), the host silent; the arrival broadcast by another process",
+         Change::kRepairedHostSilent, DBT_DEVICEARRIVAL, true},
+        {"Open(AUTO) with no display paired; paired on COM12 3 s later; the arrival broadcast",
+         Change::kPairedLater, DBT_DEVICEARRIVAL},
+        {"suspended by the host; re-paired (COM14) and the arrival broadcast; resumed 1 s later",
+         Change::kRepairedWhileSuspended, DBT_DEVICEARRIVAL},
     };
     const std::wstring repairedPnp = BluetoothPortId(L"123456789ABC", L"C00000001");
     constexpr unsigned kWithinMs = 70000; // a minute and 10 s
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tried);
         DebuggerOutput debugger;
-        SimReset();
-        SimSetLogService(0);
-        SimBtReset();
-        ASSERT_TRUE(RemoveAllPortRecords());
-        SimSetDisplayPort(L"COM12");
+        StartAfresh();
         uint32_t sequence = 0;
         if (c.change == Change::kPairedLater) {
             ASSERT_EQ(driver->Open("AUTO", &host, "", ""), 1);
@@ -212,6 +241,8 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
             ASSERT_TRUE(!twoRecords || AddPortRecord(repairedPnp, L"COM34"));
             OpenWithDisplay("COM12");
             ASSERT_GE(WriteUntilShown(host, 5, &sequence, kRecoveryTimeoutMs), 0.0);
+            if (c.change == Change::kRepairedWhileSuspended)
+                driver->SetSuspended(1);
             if (c.change == Change::kSwitchedOff || twoRecords) {
                 SimSetPresent(0);
             } else {
@@ -231,8 +262,16 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
                                       : L"COM14";
         LARGE_INTEGER changed = Now();
         const int changedAt = SimCallCount();
+        std::thread system([&] { // the system's broadcast of the change, if any
+            const wchar_t* port = c.broadcast == DBT_DEVNODES_CHANGED ? nullptr : expected;
+            if (c.fromAnotherProcess)
+                RunProgram(L"thread_poster.exe devicechange 8000 " + std::wstring(port), L"",
+                           TestProgramFolder() + L"thread_poster.txt", 60000);
+            else if (c.broadcast != 0)
+                BroadcastDeviceChange(c.broadcast, port);
+        });
         double foundMs = -1;
-        size_t opensWhileSuspended = 0, oldPortOpensAfterResume = 0;
+        size_t callsWhileSuspended = 0, oldPortOpensAfterResume = 0;
         int resumedAt = -1;
         bool keyAfterResume = true;
         if (c.change == Change::kRepairedHostWriting) {
@@ -241,12 +280,18 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
             uint8_t cells[kCells];
             PatternCells(6, sequence++, cells);
             driver->WriteCells(cells, kCells); // fails, or is refused: the display is away
+            if (c.change == Change::kRepairedWhileSuspended) {
+                host.Pump(1000);
+                callsWhileSuspended = SimCallsSince(changedAt).size(); // any device call
+                resumedAt = SimCallCount();
+                driver->SetSuspended(0);
+            }
             if (c.change == Change::kRepairedSuspendedDuringSearch) {
                 host.PumpUntil([] { return SimBtSearchesStarted() > 0; }, kWithinMs);
                 driver->SetSuspended(1); // an open under way has returned by now
                 const int suspendedAt = SimCallCount();
                 host.Pump(6000); // the search answers meanwhile
-                opensWhileSuspended = SimCallsSince(suspendedAt, 15).size();
+                callsWhileSuspended = SimCallsSince(suspendedAt).size();
                 const LARGE_INTEGER resumed = Now();
                 resumedAt = SimCallCount();
                 driver->SetSuspended(0);
@@ -267,6 +312,7 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
                 foundMs = DisplayShows(cells) ? MillisecondsSince(changed) : -1;
             }
         }
+        system.join();
         const std::wstring used = fields->m_portNameW;
         const int searches = debugger.Count({"QornDriver: ", "looked for"});
         // Once the display is found on COM14, nothing opens COM12 again.
@@ -288,20 +334,23 @@ TEST_F(DiscoveryFaultTest, AMovedOrLatePairedDisplayIsFoundAgainAndAnOffOneKeeps
 
         ReportRow("6 discovery", c.tried,
                   "%s; port used %s; searches %d; opens of COM12 after COM14's %d, after the "
-                  "resume %zu; of COM34 %d; opens while suspended %zu; a key within 3 s of the "
-                  "resume: %s",
+                  "resume %zu; of COM34 %d; device calls while suspended %zu; a key within 3 s of "
+                  "the resume: %s",
                   outcome.c_str(), Narrow(used).c_str(), searches, oldPortOpensAfter,
-                  oldPortOpensAfterResume, secondRecordOpens, opensWhileSuspended,
+                  oldPortOpensAfterResume, secondRecordOpens, callsWhileSuspended,
                   keyAfterResume ? "yes" : "NO");
         EXPECT_EQ(used, expected);
-        EXPECT_EQ(opensWhileSuspended, 0u);
+        EXPECT_EQ(callsWhileSuspended, 0u);
         EXPECT_TRUE(keyAfterResume);
-        EXPECT_EQ(searches, 1) << "a search within 25 s of the change, whatever records exist";
+        // A search within 25 s of the change, whatever records exist, or the look
+        // at the records a broadcast or a resume asks for; both for a search
+        // answered while suspended.
+        EXPECT_EQ(searches, c.change == Change::kRepairedSuspendedDuringSearch ? 2 : 1);
         EXPECT_EQ(oldPortOpensAfter, 0);
         EXPECT_EQ(oldPortOpensAfterResume, 0u);
         EXPECT_EQ(secondRecordOpens, 0);
-        if (c.change == Change::kTwoRecordsOffThenOn) {
-            EXPECT_LT(foundMs, 12000.0);
+        if (c.change == Change::kTwoRecordsOffThenOn || c.broadcast != 0) {
+            EXPECT_LT(foundMs, c.broadcast != 0 ? 3000.0 : 12000.0);
         }
         if (c.change != Change::kSwitchedOff) {
             EXPECT_GE(foundMs, 0.0);
@@ -352,4 +401,47 @@ TEST(DiscoveryFaults, ALibraryFreedWhileASearchHangsUnmapsWhenTheSearchEnds) {
     SimBtReset();
     SimWmiUseSystemWmi();
     SimReset();
+}
+
+// Broadcasts naming other ports (one no record lists, a phone's), then 500
+// device-change broadcasts in 2 s, all while the host writes every 10 ms:
+// nothing opened or closed, no write held up, about one look a second.
+TEST_F(DiscoveryFaultTest, BroadcastsOfOtherPortsOrAStormOfThemLeaveASoundLinkAlone) {
+    StartAfresh();
+    PairDisplay();
+    ASSERT_TRUE(AddPortRecord(kDisplayPortPnp, L"COM12"));
+    ASSERT_TRUE(AddPortRecord(BluetoothPortId(L"A0B1C2D3E4F5"), L"COM21"));
+    OpenWithDisplay("COM12");
+    const DebuggerOutput debugger;
+    const int mark = SimCallCount();
+    std::atomic<bool> done{false};
+    std::thread system([&] {
+        BroadcastDeviceChange(DBT_DEVICEARRIVAL, L"COM20");
+        BroadcastDeviceChange(DBT_DEVICEARRIVAL, L"COM21");
+        for (int i = 0; i < 500; ++i, Sleep(4))
+            BroadcastDeviceChange(i % 2 ? DBT_DEVNODES_CHANGED : DBT_DEVICEREMOVECOMPLETE,
+                                  L"COM21");
+        done = true;
+    });
+    uint32_t sequence = 0;
+    CallTimes times;
+    while (!done)
+        WriteFor(host, 100, 8, &sequence, times);
+    system.join();
+    const double shownMs = WriteUntilShown(host, 8, &sequence, kRecoveryTimeoutMs);
+    const int looks = debugger.Count({"QornDriver: ", "looked for"});
+    const size_t opens = SimCallsSince(mark, 15).size(), closes = SimCallsSince(mark, 2).size();
+
+    ReportRow("6 discovery",
+              "arrivals of COM20 (no record) and COM21 (a phone's), then 500 device-change "
+              "broadcasts in 2 s, the host writing every 10 ms",
+              "opens %zu, closes %zu; looks at the records %d; %zu writes, slowest %.1f us; latest "
+              "cells shown %.0f ms after",
+              opens, closes, looks, times.micros.size(), times.Max(), shownMs);
+    EXPECT_EQ(opens, 0u);
+    EXPECT_EQ(closes, 0u);
+    EXPECT_GE(looks, 1);
+    EXPECT_LE(looks, 4);
+    EXPECT_LT(times.Max() / 1000.0, kWriteBoundMs);
+    EXPECT_GE(shownMs, 0.0);
 }

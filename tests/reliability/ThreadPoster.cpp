@@ -7,12 +7,18 @@
 //   thread_poster.exe power EVENT   (hexadecimal)
 // broadcasts WM_POWERBROADCAST with that event to every top-level window, as
 // Windows does at sleep and wake; the exit code is 1 when it was sent.
+//   thread_poster.exe devicechange EVENT [PORT]   (hexadecimal)
+// broadcasts WM_DEVICECHANGE, as Windows does when a serial port comes or goes
+// (with a DEV_BROADCAST_PORT naming PORT); the exit code is 1 when it was sent.
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <windows.h>
 #include <tlhelp32.h>
+
+#include "PortRecords.h"
 
 namespace {
 
@@ -48,6 +54,11 @@ int main(int argc, char** argv) {
         return SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST,
                                    static_cast<WPARAM>(strtoul(argv[2], nullptr, 16)), 0,
                                    SMTO_ABORTIFHUNG, 1000, &answer) != 0;
+    }
+    if (argc >= 3 && strcmp(argv[1], "devicechange") == 0) {
+        const std::wstring port = argc > 3 ? std::wstring(argv[3], argv[3] + strlen(argv[3])) : L"";
+        return BroadcastDeviceChange(strtoul(argv[2], nullptr, 16),
+                                     argc > 3 ? port.c_str() : nullptr);
     }
     if (argc < 4)
         return -1;
