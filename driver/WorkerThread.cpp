@@ -131,17 +131,18 @@ void RunWorker(DriverSession& session, UINT_PTR timer) {
     uint64_t dueMs = kNeverDue;
     for (;;) {
         // The next message; when the next decision is due before the next
-        // tick (or no tick comes: no timer), at most until then. A search
-        // under way is looked at each turn.
+        // tick, at most until then. With a tick, GetMessage returns at the
+        // tick at the latest; a worker with no timer waits at most a tick's
+        // time too. A search under way is looked at each turn.
         MSG msg;
         const uint64_t now = MonotonicMs();
-        const uint64_t untilDue = dueMs == kNeverDue ? INFINITE : dueMs > now ? dueMs - now : 0;
-        if (timer != 0 && dueMs >= now + qorn::kServiceTimerMs) {
+        const uint64_t untilDue = dueMs > now ? dueMs - now : 0;
+        if (timer != 0 && untilDue >= qorn::kServiceTimerMs) {
             if (GetMessageA(&msg, nullptr, 0, 0) != -1)
                 ServeMessage(session, timer, msg);
-        } else if (MsgWaitForMultipleObjectsEx(0, nullptr,
-                                               DWORD(std::min<uint64_t>(untilDue, INFINITE)),
-                                               QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 &&
+        } else if (MsgWaitForMultipleObjectsEx(
+                       0, nullptr, DWORD(std::min<uint64_t>(untilDue, qorn::kServiceTimerMs)),
+                       QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 &&
                    PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             ServeMessage(session, timer, msg);
         }

@@ -4,7 +4,8 @@
 // the records that name it, other devices' records) and of the host's calls,
 // whose refused output calls the driver's own WriteCells counts.
 // On a failure the smallest failing sequence is printed as rows;
-// QORN_LINK_SEED=N replays sequence N alone.
+// QORN_LINK_SEED=N replays sequence N alone, or, with QORN_LINK_SEQUENCES=M,
+// runs M sequences from N on.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -346,7 +347,8 @@ TEST(LinkProperties, HoldOverMillionsOfGeneratedSteps) {
     constexpr int kSequences = 30000, kSteps = 100;
     const char* replay = std::getenv("QORN_LINK_SEED");
     const uint64_t first = replay != nullptr ? std::strtoull(replay, nullptr, 10) : 20261210;
-    const int count = replay != nullptr ? 1 : kSequences;
+    const char* more = std::getenv("QORN_LINK_SEQUENCES");
+    const int count = more != nullptr ? std::atoi(more) : replay != nullptr ? 1 : kSequences;
     printf(
         "link properties: sequences %llu to %llu, %d steps each (QORN_LINK_SEED=N replays one)\n",
         (unsigned long long)first, (unsigned long long)(first + count - 1), kSteps);

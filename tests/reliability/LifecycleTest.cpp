@@ -340,6 +340,7 @@ TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
         kOpenInQuitWait,
         kCloseInOpen,
         kCloseInSuspend,
+        kCloseInSuspendLook,
         kCloseInVersionQuery,
     };
     struct Case {
@@ -357,6 +358,9 @@ TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
         {"Close from a host window's sent message while SetSuspended(0) waits 1.5 s for the "
          "device open",
          Nesting::kCloseInSuspend},
+        {"Close from a host window's sent message while SetSuspended(0) waits for its look at the "
+         "device records, the Bluetooth stack hung 4 s",
+         Nesting::kCloseInSuspendLook},
         {"Close from a key callback while GetDeviceVersion waits 1.5 s for the device data",
          Nesting::kCloseInVersionQuery},
     };
@@ -372,8 +376,10 @@ TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
         int32_t nested = -1, outer = -1;
         HWND window = nullptr;
         double outerMs = 0;
-        if (c.nesting == Nesting::kCloseInOpen || c.nesting == Nesting::kCloseInSuspend) {
-            const bool resume = c.nesting == Nesting::kCloseInSuspend;
+        const bool hungLook = c.nesting == Nesting::kCloseInSuspendLook;
+        if (c.nesting == Nesting::kCloseInOpen || c.nesting == Nesting::kCloseInSuspend ||
+            hungLook) {
+            const bool resume = c.nesting != Nesting::kCloseInOpen;
             if (resume) {
                 OpenWithDisplay();
                 driver->SetSuspended(1);
@@ -385,10 +391,16 @@ TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
                 driver->Close();
                 nested = 0;
             };
-            const int opens = SimCountCalls(15);
+            const int opens = SimCountCalls(15), searches = SimBtSearchesStarted();
             SimSetDelay(15, 1500);
+            SimBtDelayNextSearch(hungLook ? 4000 : 0);
             std::thread sender([&] {
-                WaitFor([&] { return SimCountCalls(15) > opens; }, 5000);
+                WaitFor(
+                    [&] {
+                        return hungLook ? SimBtSearchesStarted() > searches
+                                        : SimCountCalls(15) > opens;
+                    },
+                    5000);
                 SimSetDelay(15, 0); // the open under way keeps its 1.5 s
                 workers.push_back(DuplicateThreadHandle(fields->m_hWorkerThread));
                 SendMessageA(own, kHostMessage, 0, 0);
@@ -457,8 +469,8 @@ TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
 
         const bool nestedOpen =
             c.nesting == Nesting::kOpenInCloseOfLink || c.nesting == Nesting::kOpenInQuitWait;
-        const char* outerName = c.nesting == Nesting::kCloseInOpen           ? "Open"
-                                : c.nesting == Nesting::kCloseInSuspend      ? "SetSuspended"
+        const char* outerName = c.nesting == Nesting::kCloseInOpen                  ? "Open"
+                                : c.nesting == Nesting::kCloseInSuspend || hungLook ? "SetSuspended"
                                 : c.nesting == Nesting::kCloseInVersionQuery ? "GetDeviceVersion"
                                                                              : "Close";
         ReportRow("8 lifecycle", c.tried,
@@ -479,7 +491,7 @@ TEST_F(NestingTest, ACallMadeInsideAnothersWaitLeavesTheDriverConsistent) {
         // The outer call's own bound, and a Close's when the Close runs inside it.
         EXPECT_LT(outerMs, (c.nesting == Nesting::kCloseInOpen ? 5000 : kHostCallBoundMs) +
                                kHostCallBoundMs + kMarginMs);
-        if (c.nesting == Nesting::kCloseInSuspend) {
+        if (c.nesting == Nesting::kCloseInSuspend || hungLook) {
             EXPECT_LT(outerMs, kHostCallBoundMs + kMarginMs) << "the left Close within its bound";
         }
         EXPECT_TRUE(closed.All()) << closed.Text();
