@@ -126,7 +126,7 @@ LinkDecision DecideWhatIsDue(LinkState& state, uint64_t nowMs) {
     const uint64_t retryMs = held ? kNeverDue : SilentRetryDueMs(state);
     if (writesFail || (!held && (resumeDue || AnswerMovesLink(state) || nowMs >= retryMs)))
         return BringUp(state, LinkReason::kOther, nowMs);
-    state.answerWaiting = state.answerWaiting && held;
+    state.answerWaiting = state.answerWaiting && held; // kept for the held link-up only
     const uint64_t searchMs = SearchDueMs(state);
     if (nowMs >= searchMs)
         return StartSearch(state, state.lastSearchMs, LinkReason::kOther, nowMs);

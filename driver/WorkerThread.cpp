@@ -122,7 +122,7 @@ bool RunQueuedCommands(DriverSession& session) {
 void ServeMessage(DriverSession& session, UINT_PTR timer, const MSG& msg) {
     if (msg.hwnd == nullptr && msg.message == WM_TIMER && timer != 0 && msg.wParam == timer)
         Service(session);
-    else if (msg.hwnd != nullptr || msg.lParam != 0)
+    else
         DeviceDispatch(session, msg);
     ServiceIfDue(session);
 }
